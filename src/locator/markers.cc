@@ -1,0 +1,38 @@
+#include "locator/markers.h"
+
+const char MarkerTable[MarkerCount][MarkerLength + 1] = {
+    "!StartOfMainRAM!",
+    "!!EndOfMainRAM!!",
+    "!StartOfScratch!",
+    "!!EndOfScratch!!",
+};
+
+std::uint32_t MarkerWords[MarkerCount][4];
+Address FoundSlots[MarkerCount];
+
+void BuildMarkerWords() {
+  for (int m = 0; m <= LastMarkerIndex; ++m) {
+    for (int k = 0; k < 4; ++k) {
+      const unsigned char* bytes = reinterpret_cast<const unsigned char*>(MarkerTable[m]) + 4 * k;
+      MarkerWords[m][k] = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+                          static_cast<std::uint32_t>(bytes[2]) << 16 |
+                          static_cast<std::uint32_t>(bytes[3]) << 24;
+    }
+  }
+}
+
+void ClearFoundSlots() {
+  for (Address& slot : FoundSlots) slot = 0;
+}
+
+void RecordHit(int m, Address address) {
+  FoundSlots[m] = FoundSlots[m] == 0 ? address : AmbiguousHit;
+}
+
+Address EvaluateRamBase(const Address slots[MarkerCount]) {
+  const Address s = slots[0];
+  const Address e = slots[1];
+  // The end marker holds the last 16 bytes of the RAM.
+  if (s != 0 && e != 0 && static_cast<Address>(e - s + 16) == MainRamSize) return s;
+  return 0;
+}

@@ -1,0 +1,28 @@
+// The marker protocol shared with the test program inside the emulator, and
+// the bookkeeping that turns marker hits into the RAM base.
+#pragma once
+
+#include <cstdint>
+
+typedef std::uint32_t Address;  // a 32-bit host address; arithmetic wraps
+
+const int MarkerCount = 4;
+const int MarkerLength = 16;
+// Markers 0..LastMarkerIndex are searched; the others stay in the table only.
+const int LastMarkerIndex = 1;
+const Address MainRamSize = 0x200000;
+// A slot value meaning "seen more than once".
+const Address AmbiguousHit = 0xFFFFFFFF;
+
+extern const char MarkerTable[MarkerCount][MarkerLength + 1];
+
+// MarkerWords[m][k]: bytes 4k..4k+3 of marker m as a little-endian word.
+extern std::uint32_t MarkerWords[MarkerCount][4];
+
+// Per marker: 0 not seen, AmbiguousHit seen more than once, else the one address.
+extern Address FoundSlots[MarkerCount];
+
+void BuildMarkerWords();
+void ClearFoundSlots();
+void RecordHit(int m, Address address);
+Address EvaluateRamBase(const Address slots[MarkerCount]);

@@ -1,0 +1,49 @@
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+#include "platform/console.h"
+
+namespace platform {
+
+void PrepareConsole() { std::signal(SIGPIPE, SIG_IGN); }
+
+const char* RawCommandLine() { return nullptr; }
+
+bool StandardOutputIsConsole() { return isatty(STDOUT_FILENO) == 1; }
+
+bool WriteStandardOutput(const char* data, std::size_t size, std::string& failure) {
+  while (size > 0) {
+    const ssize_t written = write(STDOUT_FILENO, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      failure = written < 0 ? std::strerror(errno) : "nothing was written";
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+void WriteStandardError(const std::string& text) {
+  const char* data = text.data();
+  std::size_t size = text.size();
+  while (size > 0) {
+    const ssize_t written = write(STDERR_FILENO, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
+const char* LineEnd() { return "\n"; }
+
+// A POSIX exit status keeps only 8 bits, and a page-aligned address would read
+// as 0, "not found": the status says found (2) or not (0); the address is on
+// standard output.
+int ExitStatusForResult(std::uint32_t ramBase) { return ramBase != 0 ? 2 : 0; }
+
+}  // namespace platform

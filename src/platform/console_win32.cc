@@ -1,0 +1,54 @@
+#include "platform/console.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <string>
+
+namespace platform {
+
+void PrepareConsole() {}
+
+const char* RawCommandLine() { return GetCommandLineA(); }
+
+bool StandardOutputIsConsole() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+bool WriteStandardOutput(const char* data, std::size_t size, std::string& failure) {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  while (size > 0) {
+    DWORD written = 0;
+    if (!WriteFile(out, data, static_cast<DWORD>(size), &written, nullptr) || written == 0) {
+      char message[256] = "";
+      const DWORD error = GetLastError();
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                     message, sizeof message, nullptr);
+      failure = message[0] ? message : "write error " + std::to_string(error);
+      while (!failure.empty() && (failure.back() == '\n' || failure.back() == '\r')) failure.pop_back();
+      return false;
+    }
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+void WriteStandardError(const std::string& text) {
+  // Reports are composed in the ANSI code page; the console shows OEM.
+  std::string oem = text;
+  if (!oem.empty()) CharToOemBuffA(text.data(), &oem[0], static_cast<DWORD>(oem.size()));
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), oem.data(), static_cast<DWORD>(oem.size()), &written,
+            nullptr);
+}
+
+const char* LineEnd() { return "\r\n"; }
+
+int ExitStatusForResult(std::uint32_t ramBase) { return static_cast<int>(ramBase); }
+
+}  // namespace platform

@@ -1,0 +1,104 @@
+// The operating-system services that process selection and the memory walk
+// rely on, under Windows' own names. Three implementations stand behind this
+// header, one file each, chosen at link time:
+//   process_services_win32.cc  kernel32 itself (the product),
+//   process_services_posix.cc  the same answers read from /proc (Linux),
+//   process_services_fake.cc   a scripted process list and address space (unit tests).
+//
+// Host addresses, region sizes and process IDs are 32-bit values throughout,
+// so the records hold addresses as numbers: the same layout then serves the
+// 32-bit Windows build and a 64-bit development build alike.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+typedef std::uint32_t DWORD;
+typedef std::int32_t LONG;
+typedef std::uint16_t WORD;
+typedef std::uint32_t ULONG_PTR;  // an address in the target process
+typedef std::uint32_t SIZE_T;     // a size in the target process
+typedef int BOOL;
+typedef void* HANDLE;
+
+const BOOL FALSE = 0;
+const BOOL TRUE = 1;
+const int MAX_PATH = 260;
+
+const DWORD TH32CS_SNAPPROCESS = 0x2;
+const DWORD PROCESS_VM_READ = 0x10;
+const DWORD PROCESS_QUERY_INFORMATION = 0x400;
+
+const DWORD MEM_COMMIT = 0x1000;
+const DWORD MEM_RESERVE = 0x2000;
+const DWORD MEM_RELEASE = 0x8000;
+const DWORD MEM_FREE = 0x10000;
+const DWORD PAGE_NOACCESS = 0x01;
+const DWORD PAGE_READONLY = 0x02;
+const DWORD PAGE_READWRITE = 0x04;
+
+// What CreateToolhelp32Snapshot returns when it fails.
+HANDLE InvalidHandleValue();
+
+struct PROCESSENTRY32 {
+  DWORD dwSize;
+  DWORD cntUsage;
+  DWORD th32ProcessID;
+  ULONG_PTR th32DefaultHeapID;
+  DWORD th32ModuleID;
+  DWORD cntThreads;
+  DWORD th32ParentProcessID;
+  LONG pcPriClassBase;
+  DWORD dwFlags;
+  char szExeFile[MAX_PATH];
+};
+static_assert(sizeof(PROCESSENTRY32) == 296, "the 8-bit process entry is 296 bytes");
+
+struct MEMORY_BASIC_INFORMATION {
+  ULONG_PTR BaseAddress;
+  ULONG_PTR AllocationBase;
+  DWORD AllocationProtect;
+  SIZE_T RegionSize;
+  DWORD State;
+  DWORD Protect;
+  DWORD Type;
+};
+static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 28, "the region record is 28 bytes");
+
+struct SYSTEM_INFO {
+  WORD wProcessorArchitecture;
+  WORD wReserved;
+  DWORD dwPageSize;
+  ULONG_PTR lpMinimumApplicationAddress;
+  ULONG_PTR lpMaximumApplicationAddress;
+  ULONG_PTR dwActiveProcessorMask;
+  DWORD dwNumberOfProcessors;
+  DWORD dwProcessorType;
+  DWORD dwAllocationGranularity;
+  WORD wProcessorLevel;
+  WORD wProcessorRevision;
+};
+
+DWORD GetCurrentProcessId();
+
+// The process list. The snapshot handle is released with CloseHandle.
+HANDLE CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID);
+BOOL Process32First(HANDLE hSnapshot, PROCESSENTRY32* lppe);
+BOOL Process32Next(HANDLE hSnapshot, PROCESSENTRY32* lppe);
+BOOL CloseHandle(HANDLE hObject);
+
+// A handle for region queries and memory reads; null when refused.
+HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
+void GetSystemInfo(SYSTEM_INFO* lpSystemInfo);
+SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMATION* lpBuffer,
+                      SIZE_T dwLength);
+BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer, SIZE_T nSize,
+                       SIZE_T* lpNumberOfBytesRead);
+
+// The tool's own memory for a region copy (MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+// null when it cannot be had. Released with VirtualFree(buffer, 0, MEM_RELEASE).
+void* VirtualAlloc(void* lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect);
+BOOL VirtualFree(void* lpAddress, SIZE_T dwSize, DWORD dwFreeType);
+
+}  // namespace platform

@@ -1,0 +1,233 @@
+#include "platform/process_services_fake.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+namespace {
+
+struct FakeProcess {
+  platform::DWORD pid;
+  std::string exeFile;
+};
+
+struct FakeRegion {
+  platform::ULONG_PTR base;
+  platform::SIZE_T size;
+  platform::DWORD state;
+  platform::SIZE_T readable;
+  std::map<platform::SIZE_T, std::string> contents;  // offset -> bytes; the rest reads as zeros
+};
+
+struct FakeSnapshot {
+  size_t next;
+};
+
+struct FakeSystem {
+  platform::DWORD ownPid = 1;
+  std::vector<FakeProcess> processes;
+  bool snapshotFails = false;
+  bool openRefused = false;
+  std::vector<FakeRegion> regions;
+  std::vector<platform::ULONG_PTR> failingQueries;
+  platform::ULONG_PTR bound = 0x7FFEFFFF;
+  int failAllocationsFrom = 0;
+  int allocations = 0;
+
+  int openSnapshots = 0;
+  platform::DWORD openedPid = 0;
+  platform::DWORD openedAccess = 0;
+  bool openedInheritable = false;
+  std::vector<platform::ULONG_PTR> reads;
+  std::vector<platform::SIZE_T> readSizes;
+  int liveBuffers = 0;
+  int mostLiveBuffers = 0;
+  int queries = 0;
+};
+
+FakeSystem System;
+int ProcessHandleTag;  // its address is the one process handle
+
+FakeRegion* RegionHolding(platform::ULONG_PTR address) {
+  for (FakeRegion& r : System.regions) {
+    if (address >= r.base && address - r.base < r.size) return &r;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+namespace fake {
+
+void Reset() { System = FakeSystem(); }
+void SetOwnPid(DWORD pid) { System.ownPid = pid; }
+void AddProcess(DWORD pid, const std::string& exeFile) { System.processes.push_back({pid, exeFile}); }
+void FailSnapshot() { System.snapshotFails = true; }
+void RefuseOpen() { System.openRefused = true; }
+
+void AddRegion(ULONG_PTR base, SIZE_T size, DWORD state) {
+  // Kept in address order, so a gap's end is the next region's base.
+  size_t at = 0;
+  while (at < System.regions.size() && System.regions[at].base < base) ++at;
+  System.regions.insert(System.regions.begin() + static_cast<long>(at), FakeRegion{base, size, state, size, {}});
+}
+
+void Put(ULONG_PTR address, const std::string& bytes) {
+  FakeRegion* region = RegionHolding(address);
+  if (region != nullptr) region->contents[address - region->base] = bytes;
+}
+
+void LimitReadable(ULONG_PTR base, SIZE_T readableBytes) {
+  FakeRegion* region = RegionHolding(base);
+  if (region != nullptr) region->readable = readableBytes;
+}
+
+void FailQueryAt(ULONG_PTR address) { System.failingQueries.push_back(address); }
+void SetMaximumApplicationAddress(ULONG_PTR bound) { System.bound = bound; }
+void FailAllocationsFrom(int nth) { System.failAllocationsFrom = nth; }
+
+int OpenSnapshots() { return System.openSnapshots; }
+DWORD OpenedPid() { return System.openedPid; }
+DWORD OpenedAccess() { return System.openedAccess; }
+bool OpenedInheritable() { return System.openedInheritable; }
+std::vector<ULONG_PTR> Reads() { return System.reads; }
+std::vector<SIZE_T> ReadSizes() { return System.readSizes; }
+int LiveBuffers() { return System.liveBuffers; }
+int MostLiveBuffers() { return System.mostLiveBuffers; }
+int Queries() { return System.queries; }
+
+}  // namespace fake
+
+namespace platform {
+
+HANDLE InvalidHandleValue() { return reinterpret_cast<HANDLE>(~static_cast<std::uintptr_t>(0)); }
+
+DWORD GetCurrentProcessId() { return System.ownPid; }
+
+HANDLE CreateToolhelp32Snapshot(DWORD dwFlags, DWORD) {
+  if (System.snapshotFails || (dwFlags & TH32CS_SNAPPROCESS) == 0) return InvalidHandleValue();
+  ++System.openSnapshots;
+  return new FakeSnapshot{0};
+}
+
+namespace {
+
+BOOL FillEntry(HANDLE hSnapshot, PROCESSENTRY32* entry) {
+  if (hSnapshot == nullptr || hSnapshot == InvalidHandleValue() || hSnapshot == &ProcessHandleTag) return FALSE;
+  if (entry->dwSize != sizeof(PROCESSENTRY32)) return FALSE;
+  FakeSnapshot* snapshot = static_cast<FakeSnapshot*>(hSnapshot);
+  if (snapshot->next >= System.processes.size()) return FALSE;
+  const FakeProcess& process = System.processes[snapshot->next++];
+  entry->th32ProcessID = process.pid;
+  std::memset(entry->szExeFile, 0, sizeof entry->szExeFile);
+  std::strncpy(entry->szExeFile, process.exeFile.c_str(), sizeof entry->szExeFile - 1);
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL Process32First(HANDLE hSnapshot, PROCESSENTRY32* lppe) {
+  if (hSnapshot != nullptr && hSnapshot != InvalidHandleValue() && hSnapshot != &ProcessHandleTag) {
+    static_cast<FakeSnapshot*>(hSnapshot)->next = 0;
+  }
+  return FillEntry(hSnapshot, lppe);
+}
+
+BOOL Process32Next(HANDLE hSnapshot, PROCESSENTRY32* lppe) { return FillEntry(hSnapshot, lppe); }
+
+BOOL CloseHandle(HANDLE hObject) {
+  if (hObject == nullptr || hObject == InvalidHandleValue()) return FALSE;
+  if (hObject == &ProcessHandleTag) return TRUE;
+  delete static_cast<FakeSnapshot*>(hObject);
+  --System.openSnapshots;
+  return TRUE;
+}
+
+HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId) {
+  System.openedPid = dwProcessId;
+  System.openedAccess = dwDesiredAccess;
+  System.openedInheritable = bInheritHandle != FALSE;
+  return System.openRefused ? nullptr : &ProcessHandleTag;
+}
+
+void GetSystemInfo(SYSTEM_INFO* lpSystemInfo) {
+  std::memset(lpSystemInfo, 0, sizeof *lpSystemInfo);
+  lpSystemInfo->dwPageSize = 0x1000;
+  lpSystemInfo->lpMinimumApplicationAddress = 0x10000;
+  lpSystemInfo->lpMaximumApplicationAddress = System.bound;
+  lpSystemInfo->dwAllocationGranularity = 0x10000;
+  lpSystemInfo->dwNumberOfProcessors = 1;
+}
+
+SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMATION* lpBuffer,
+                      SIZE_T dwLength) {
+  ++System.queries;
+  if (hProcess != &ProcessHandleTag || dwLength < sizeof(MEMORY_BASIC_INFORMATION)) return 0;
+  for (ULONG_PTR failing : System.failingQueries) {
+    if (failing == lpAddress) return 0;
+  }
+  std::memset(lpBuffer, 0, sizeof *lpBuffer);
+  if (const FakeRegion* region = RegionHolding(lpAddress)) {
+    lpBuffer->BaseAddress = region->base;
+    lpBuffer->RegionSize = region->size;
+    lpBuffer->State = region->state;
+  } else {
+    // A gap: free up to the next region, or to the top of the 32-bit space.
+    ULONG_PTR end = 0;
+    for (const FakeRegion& r : System.regions) {
+      if (r.base > lpAddress) {
+        end = r.base;
+        break;
+      }
+    }
+    lpBuffer->BaseAddress = lpAddress & ~static_cast<ULONG_PTR>(0xFFF);
+    lpBuffer->RegionSize = end - lpBuffer->BaseAddress;  // wraps to the top when end is 0
+    lpBuffer->State = MEM_FREE;
+  }
+  lpBuffer->AllocationBase = lpBuffer->BaseAddress;
+  return sizeof(MEMORY_BASIC_INFORMATION);
+}
+
+BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer, SIZE_T nSize,
+                       SIZE_T* lpNumberOfBytesRead) {
+  // Like Windows, a failed read leaves the count alone.
+  if (hProcess != &ProcessHandleTag) return FALSE;
+  System.reads.push_back(lpBaseAddress);
+  System.readSizes.push_back(nSize);
+  const FakeRegion* region = RegionHolding(lpBaseAddress);
+  if (region == nullptr) return FALSE;
+  const SIZE_T offset = lpBaseAddress - region->base;
+  const SIZE_T available = region->readable > offset ? region->readable - offset : 0;
+  const SIZE_T copied = std::min(nSize, available);
+  if (copied == 0) return FALSE;
+  unsigned char* out = static_cast<unsigned char*>(lpBuffer);
+  std::memset(out, 0, copied);
+  for (const auto& piece : region->contents) {
+    for (size_t i = 0; i < piece.second.size(); ++i) {
+      const SIZE_T at = piece.first + static_cast<SIZE_T>(i);
+      if (at >= offset && at - offset < copied) out[at - offset] = static_cast<unsigned char>(piece.second[i]);
+    }
+  }
+  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = copied;
+  return copied == nSize ? TRUE : FALSE;
+}
+
+void* VirtualAlloc(void*, SIZE_T dwSize, DWORD, DWORD) {
+  ++System.allocations;
+  if (System.failAllocationsFrom > 0 && System.allocations >= System.failAllocationsFrom) return nullptr;
+  void* buffer = std::malloc(dwSize == 0 ? 1 : dwSize);
+  if (buffer == nullptr) return nullptr;
+  ++System.liveBuffers;
+  System.mostLiveBuffers = std::max(System.mostLiveBuffers, System.liveBuffers);
+  return buffer;
+}
+
+BOOL VirtualFree(void* lpAddress, SIZE_T, DWORD) {
+  if (lpAddress == nullptr) return FALSE;
+  std::free(lpAddress);
+  --System.liveBuffers;
+  return TRUE;
+}
+
+}  // namespace platform

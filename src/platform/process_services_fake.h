@@ -1,0 +1,45 @@
+// Scripting and inspection of the in-memory stand-in for the process and
+// memory services, for unit tests: a process list, an address space of
+// regions with contents, and the faults to stage.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/process_services.h"
+
+namespace fake {
+
+using platform::DWORD;
+using platform::SIZE_T;
+using platform::ULONG_PTR;
+
+// Back to an empty system: no processes, no regions, no faults.
+void Reset();
+
+// The process list, in snapshot order (the first entry is the system's own).
+void SetOwnPid(DWORD pid);
+void AddProcess(DWORD pid, const std::string& exeFile);
+void FailSnapshot();
+void RefuseOpen();
+
+// The target's address space; regions must not overlap. Gaps read as free.
+void AddRegion(ULONG_PTR base, SIZE_T size, DWORD state);
+void Put(ULONG_PTR address, const std::string& bytes);  // into the region holding it
+void LimitReadable(ULONG_PTR base, SIZE_T readableBytes);  // short reads of that region
+void FailQueryAt(ULONG_PTR address);
+void SetMaximumApplicationAddress(ULONG_PTR bound);
+void FailAllocationsFrom(int nth);  // the nth copy buffer (1-based) and after are refused
+
+// What the code under test did.
+int OpenSnapshots();                // created and not yet closed
+DWORD OpenedPid();                  // 0 when OpenProcess was never asked
+DWORD OpenedAccess();
+bool OpenedInheritable();
+std::vector<ULONG_PTR> Reads();     // base addresses of the reads, in order
+std::vector<SIZE_T> ReadSizes();
+int LiveBuffers();                  // copy buffers allocated and not yet released
+int MostLiveBuffers();              // the most that were ever alive at once
+int Queries();
+
+}  // namespace fake

@@ -1,0 +1,112 @@
+// kernel32 itself, behind the tool's own process and memory records.
+// Our header comes first: <windows.h> turns the names of its constants into macros.
+#include "platform/process_services.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstring>
+
+static_assert(sizeof(::PROCESSENTRY32) == 296, "8-bit PROCESSENTRY32 of the 32-bit build");
+static_assert(sizeof(::MEMORY_BASIC_INFORMATION) == 28, "MEMORY_BASIC_INFORMATION of the 32-bit build");
+static_assert(sizeof(void*) == 4, "the Windows build is the 32-bit one");
+
+namespace platform {
+
+namespace {
+
+BOOL CopyEntry(const ::PROCESSENTRY32& from, PROCESSENTRY32* to) {
+  to->cntUsage = from.cntUsage;
+  to->th32ProcessID = from.th32ProcessID;
+  to->th32DefaultHeapID = static_cast<ULONG_PTR>(from.th32DefaultHeapID);
+  to->th32ModuleID = from.th32ModuleID;
+  to->cntThreads = from.cntThreads;
+  to->th32ParentProcessID = from.th32ParentProcessID;
+  to->pcPriClassBase = from.pcPriClassBase;
+  to->dwFlags = from.dwFlags;
+  std::memcpy(to->szExeFile, from.szExeFile, sizeof to->szExeFile);
+  return TRUE;
+}
+
+BOOL FetchEntry(HANDLE snapshot, PROCESSENTRY32* entry, bool first) {
+  ::PROCESSENTRY32 native;
+  native.dwSize = entry->dwSize;
+  const ::BOOL fetched = first ? ::Process32First(snapshot, &native) : ::Process32Next(snapshot, &native);
+  return fetched ? CopyEntry(native, entry) : FALSE;
+}
+
+}  // namespace
+
+HANDLE InvalidHandleValue() { return INVALID_HANDLE_VALUE; }
+
+DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+
+HANDLE CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID) {
+  return ::CreateToolhelp32Snapshot(dwFlags, th32ProcessID);
+}
+
+BOOL Process32First(HANDLE hSnapshot, PROCESSENTRY32* lppe) { return FetchEntry(hSnapshot, lppe, true); }
+
+BOOL Process32Next(HANDLE hSnapshot, PROCESSENTRY32* lppe) { return FetchEntry(hSnapshot, lppe, false); }
+
+BOOL CloseHandle(HANDLE hObject) { return ::CloseHandle(hObject); }
+
+HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId) {
+  return ::OpenProcess(dwDesiredAccess, bInheritHandle, dwProcessId);
+}
+
+void GetSystemInfo(SYSTEM_INFO* lpSystemInfo) {
+  ::SYSTEM_INFO native;
+  ::GetSystemInfo(&native);
+  lpSystemInfo->wProcessorArchitecture = native.wProcessorArchitecture;
+  lpSystemInfo->wReserved = 0;
+  lpSystemInfo->dwPageSize = native.dwPageSize;
+  lpSystemInfo->lpMinimumApplicationAddress = reinterpret_cast<ULONG_PTR>(native.lpMinimumApplicationAddress);
+  lpSystemInfo->lpMaximumApplicationAddress = reinterpret_cast<ULONG_PTR>(native.lpMaximumApplicationAddress);
+  lpSystemInfo->dwActiveProcessorMask = static_cast<ULONG_PTR>(native.dwActiveProcessorMask);
+  lpSystemInfo->dwNumberOfProcessors = native.dwNumberOfProcessors;
+  lpSystemInfo->dwProcessorType = native.dwProcessorType;
+  lpSystemInfo->dwAllocationGranularity = native.dwAllocationGranularity;
+  lpSystemInfo->wProcessorLevel = native.wProcessorLevel;
+  lpSystemInfo->wProcessorRevision = native.wProcessorRevision;
+}
+
+SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMATION* lpBuffer,
+                      SIZE_T dwLength) {
+  if (dwLength < sizeof(MEMORY_BASIC_INFORMATION)) return 0;
+  ::MEMORY_BASIC_INFORMATION native;
+  const ::SIZE_T answered =
+      ::VirtualQueryEx(hProcess, reinterpret_cast<LPCVOID>(lpAddress), &native, sizeof native);
+  if (answered == 0) return 0;
+  lpBuffer->BaseAddress = reinterpret_cast<ULONG_PTR>(native.BaseAddress);
+  lpBuffer->AllocationBase = reinterpret_cast<ULONG_PTR>(native.AllocationBase);
+  lpBuffer->AllocationProtect = native.AllocationProtect;
+  lpBuffer->RegionSize = static_cast<SIZE_T>(native.RegionSize);
+  lpBuffer->State = native.State;
+  lpBuffer->Protect = native.Protect;
+  lpBuffer->Type = native.Type;
+  return sizeof(MEMORY_BASIC_INFORMATION);
+}
+
+BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer, SIZE_T nSize,
+                       SIZE_T* lpNumberOfBytesRead) {
+  ::SIZE_T copied = 0;
+  const ::BOOL ok =
+      ::ReadProcessMemory(hProcess, reinterpret_cast<LPCVOID>(lpBaseAddress), lpBuffer, nSize, &copied);
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = static_cast<SIZE_T>(copied);
+  return ok;
+}
+
+void* VirtualAlloc(void* lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect) {
+  return ::VirtualAlloc(lpAddress, dwSize, flAllocationType, flProtect);
+}
+
+BOOL VirtualFree(void* lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
+  return ::VirtualFree(lpAddress, dwSize, dwFreeType);
+}
+
+}  // namespace platform

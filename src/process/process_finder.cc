@@ -1,0 +1,55 @@
+#include "process/process_finder.h"
+
+#include <cstring>
+
+using namespace platform;
+
+std::string TrimBlanks(const std::string& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) --end;
+  return text.substr(begin, end - begin);
+}
+
+std::string FoldCase(const std::string& text) {
+  std::string folded = text;
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
+}
+
+DWORD FindEmulatorProcess(const std::string& emulatorName) {
+  const DWORD ownPid = GetCurrentProcessId();
+  const std::string wanted = TrimBlanks(emulatorName);
+  const std::string wantedLower = FoldCase(wanted);
+
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry;
+  std::memset(&entry, 0, sizeof entry);
+  entry.dwSize = sizeof entry;
+  // The first entry (the system's idle process on Windows) is fetched, never examined.
+  if (!Process32First(snapshot, &entry)) {
+    CloseHandle(snapshot);
+    return 0;
+  }
+
+  DWORD selected = 0;
+  DWORD lastPid = 0;
+  while (Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == ownPid) continue;
+    const std::string lastExe(entry.szExeFile, strnlen(entry.szExeFile, sizeof entry.szExeFile));
+    lastPid = entry.th32ProcessID;
+    const std::string pidText = std::to_string(lastPid);
+    if (pidText == wanted || lastExe == wanted) {
+      selected = lastPid;
+      break;
+    }
+    // The first loose match is kept; a later exact match may still replace it.
+    if (selected == 0 && FoldCase(lastExe) == wantedLower) selected = lastPid;
+  }
+  if (selected == 0) selected = lastPid;
+  CloseHandle(snapshot);
+  return selected;
+}

@@ -1,0 +1,53 @@
+#!/usr/bin/env python3
+"""Checks a built PS-X EXE: a header a loader accepts, and no trace of the RAM
+markers in the image. A marker copy in the file would also sit in the
+emulator's memory and make the host tool see that marker twice."""
+import struct
+import sys
+
+MARKERS = (b"!StartOfMainRAM!", b"!!EndOfMainRAM!!")
+SECTOR = 2048
+
+
+def header_faults(exe):
+    faults = []
+    if exe[:8] != b"PS-X EXE":
+        faults.append("magic is not PS-X EXE")
+    pc, _, load, size = struct.unpack_from("<4I", exe, 0x10)
+    stack_base, stack_offset = struct.unpack_from("<2I", exe, 0x30)
+    sp = stack_base + stack_offset
+    if load != 0x80010000:
+        faults.append("load address 0x%08X, not 0x80010000" % load)
+    if size == 0 or size % SECTOR or len(exe) != SECTOR + size:
+        faults.append("code size %d does not fill whole sectors of the file" % size)
+    if not load <= pc < load + size:
+        faults.append("initial PC 0x%08X lies outside the code" % pc)
+    if not load + size <= sp <= 0x801FFFF0:
+        faults.append("stack pointer 0x%08X overlaps the code or the last 16 bytes of RAM" % sp)
+    return faults
+
+
+def marker_faults(exe):
+    faults = []
+    for marker in MARKERS:
+        for piece in [marker] + [marker[i:i + 4] for i in range(0, 16, 4)]:
+            if piece in exe:
+                faults.append("image holds %r at offset 0x%X" % (piece, exe.find(piece)))
+    return faults
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit("usage: check_image.py TESSIL.EXE")
+    with open(sys.argv[1], "rb") as f:
+        exe = f.read()
+    faults = header_faults(exe) + marker_faults(exe)
+    for fault in faults:
+        print("FAIL:", fault)
+    if not faults:
+        print("%s: header sound, no marker bytes in the image" % sys.argv[1])
+    sys.exit(1 if faults else 0)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <new>
+
+#include "locator/memory_scan.h"
+#include "platform/output_lines.h"
+#include "platform/process_services_fake.h"
+
+namespace {
+
+const std::string Start = "!StartOfMainRAM!";
+const std::string End = "!!EndOfMainRAM!!";
+const platform::DWORD Committed = platform::MEM_COMMIT;
+const platform::DWORD Reserved = platform::MEM_RESERVE;
+const platform::DWORD Free = platform::MEM_FREE;
+
+void NewTarget() {
+  fake::Reset();
+  ClearFoundSlots();
+  BuildMarkerWords();
+}
+
+// Plants the RAM's two markers for a RAM that starts at `base`.
+void PutRam(platform::ULONG_PTR base) {
+  fake::Put(base, Start);
+  fake::Put(base + MainRamSize - 16, End);
+}
+
+// Walks the fake target; returns what the walk wrote. Whatever the walk
+// throws is handed on, as the guard of the run would see it.
+std::string Walk() {
+  testing::internal::CaptureStdout();
+  try {
+    ScanEmulatorMemory(1234);
+  } catch (...) {
+    FlushOutput();
+    testing::internal::GetCapturedStdout();
+    throw;
+  }
+  FlushOutput();
+  std::string text = testing::internal::GetCapturedStdout();
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());  // Windows' CR LF, read back as text
+  return text;
+}
+
+Address Found() { return EvaluateRamBase(FoundSlots); }
+
+std::string ErrLines(int count) {
+  std::string lines;
+  for (int i = 0; i < count; ++i) lines += std::string("Err!") + "\n";
+  return lines;
+}
+
+TEST(ScanEmulatorMemory, OpensForQueryAndReadOnlyAndFailsSilentlyWhenRefused) {
+  NewTarget();
+  EXPECT_EQ(Walk(), "");
+  EXPECT_EQ(fake::OpenedPid(), 1234u);
+  EXPECT_EQ(fake::OpenedAccess(), 0x410u);
+  EXPECT_FALSE(fake::OpenedInheritable());
+  NewTarget();
+  fake::RefuseOpen();
+  EXPECT_THROW(Walk(), SearchFailure);
+  EXPECT_EQ(fake::Queries(), 0);
+}
+
+TEST(ScanEmulatorMemory, FindsTheRamAnywhereOnAFourByteStepOfAQualifyingRegion) {
+  for (platform::ULONG_PTR offset : {0u, 4u, 0x1000u, 0x100000u}) {
+    NewTarget();
+    fake::AddRegion(0x00400000, 0x00400000, Committed);
+    PutRam(0x00400000 + offset);
+    EXPECT_EQ(Walk(), "");
+    EXPECT_EQ(Found(), 0x00400000u + offset) << offset;
+  }
+  // The RAM above 2 GiB: the full 32-bit address.
+  NewTarget();
+  fake::SetMaximumApplicationAddress(0xFFFEFFFF);
+  fake::AddRegion(0xC0000000, MainRamSize, Committed);
+  PutRam(0xC0000000);
+  Walk();
+  EXPECT_EQ(Found(), 0xC0000000u);
+}
+
+TEST(ScanEmulatorMemory, OnlyCommittedRegionsOfAtLeastTheRamSizeAreRead) {
+  NewTarget();
+  fake::AddRegion(0x00100000, MainRamSize - 0x1000, Committed);  // one page short
+  fake::AddRegion(0x00400000, 0x01000000, Reserved);
+  fake::AddRegion(0x02000000, MainRamSize, Committed);  // exactly the RAM size
+  fake::AddRegion(0x03000000, 0x00800000, Committed | Free);
+  fake::AddRegion(0x04000000, 0x00400000, Committed);
+  Walk();
+  EXPECT_EQ(fake::Reads(), std::vector<platform::ULONG_PTR>({0x02000000, 0x04000000}));
+  // Each copied whole, with one read, into one buffer at a time.
+  EXPECT_EQ(fake::ReadSizes(), std::vector<platform::SIZE_T>({MainRamSize, 0x00400000}));
+  EXPECT_EQ(fake::MostLiveBuffers(), 1);
+  EXPECT_EQ(fake::LiveBuffers(), 0);
+}
+
+TEST(ScanEmulatorMemory, MarkersOffTheStepOrAcrossTheRegionEndAreNotFound) {
+  NewTarget();
+  fake::AddRegion(0x00400000, MainRamSize, Committed);
+  fake::Put(0x00400002, Start);
+  fake::Put(0x00400000 + MainRamSize - 12, End);  // crosses the end
+  Walk();
+  EXPECT_EQ(FoundSlots[0], 0u);
+  EXPECT_EQ(FoundSlots[1], 0u);
+  // The last 16 bytes are still scanned.
+  NewTarget();
+  fake::AddRegion(0x00400000, MainRamSize, Committed);
+  fake::Put(0x00400000 + MainRamSize - 16, End);
+  Walk();
+  EXPECT_EQ(FoundSlots[1], 0x00400000u + MainRamSize - 16);
+}
+
+TEST(ScanEmulatorMemory, MarkersSeenTwiceAreAmbiguousInOneRegionOrTwo) {
+  NewTarget();
+  fake::AddRegion(0x00400000, 0x00400000, Committed);
+  PutRam(0x00400000);
+  fake::Put(0x00700000, Start);
+  Walk();
+  EXPECT_EQ(FoundSlots[0], AmbiguousHit);
+  EXPECT_EQ(Found(), 0u);
+  NewTarget();
+  fake::AddRegion(0x00400000, MainRamSize, Committed);
+  fake::AddRegion(0x00800000, MainRamSize, Committed);
+  PutRam(0x00400000);
+  fake::Put(0x00800000 + MainRamSize - 16, End);
+  Walk();
+  EXPECT_EQ(FoundSlots[1], AmbiguousHit);
+  EXPECT_EQ(Found(), 0u);
+}
+
+TEST(ScanEmulatorMemory, AShortCopyWritesOneErrLineAndIsNotScanned) {
+  NewTarget();
+  fake::AddRegion(0x00400000, MainRamSize, Committed);
+  fake::AddRegion(0x00800000, 0x00400000, Committed);
+  fake::AddRegion(0x01000000, MainRamSize, Committed);
+  fake::Put(0x00400000, Start);
+  fake::LimitReadable(0x00400000, MainRamSize - 0x1000);
+  fake::LimitReadable(0x00800000, 0);  // nothing at all
+  PutRam(0x01000000);
+  EXPECT_EQ(Walk(), ErrLines(2));
+  // The walk went on past both; the short copy's marker does not count.
+  EXPECT_EQ(Found(), 0x01000000u);
+  EXPECT_EQ(fake::LiveBuffers(), 0);
+}
+
+TEST(ScanEmulatorMemory, AFailedQueryEndsTheWalkQuietlyKeepingTheHits) {
+  NewTarget();
+  fake::AddRegion(0x00400000, MainRamSize, Committed);
+  fake::AddRegion(0x00800000, MainRamSize, Committed);
+  fake::Put(0x00400000, Start);
+  fake::Put(0x00800000, Start);
+  fake::FailQueryAt(0x00600000);
+  EXPECT_EQ(Walk(), "");
+  EXPECT_EQ(FoundSlots[0], 0x00400000u);
+  EXPECT_EQ(fake::Reads().size(), 1u);
+}
+
+TEST(ScanEmulatorMemory, AnAllocationFailureEndsTheSearchKeepingTheHits) {
+  NewTarget();
+  fake::AddRegion(0x00400000, MainRamSize, Committed);
+  fake::AddRegion(0x00800000, MainRamSize, Committed);
+  PutRam(0x00400000);
+  fake::FailAllocationsFrom(2);
+  EXPECT_THROW(Walk(), std::bad_alloc);
+  EXPECT_EQ(Found(), 0x00400000u);
+  EXPECT_EQ(fake::Reads().size(), 1u);
+  EXPECT_EQ(fake::LiveBuffers(), 0);
+}
+
+TEST(ScanEmulatorMemory, TheWalkEndsAtTheBoundAndNeverGoesRound) {
+  // A region ending at the very top of the 32-bit space would take the next
+  // address back to 0.
+  NewTarget();
+  fake::SetMaximumApplicationAddress(0xFFFFFFFF);
+  fake::AddRegion(0xFFE00000, MainRamSize, Committed);
+  PutRam(0xFFE00000);
+  Walk();
+  EXPECT_EQ(Found(), 0xFFE00000u);
+  EXPECT_LT(fake::Queries(), 10);
+  // An empty region.
+  NewTarget();
+  fake::AddRegion(0x00400000, 0, Committed);
+  Walk();
+  EXPECT_LT(fake::Queries(), 10);
+  // Nothing at or above the bound is looked at.
+  NewTarget();
+  fake::SetMaximumApplicationAddress(0x7FFEFFFF);
+  fake::AddRegion(0x80000000, MainRamSize, Committed);
+  PutRam(0x80000000);
+  Walk();
+  EXPECT_EQ(fake::Reads().size(), 0u);
+}
+
+TEST(ScanRegionBuffer, EveryMarkerAtEveryStepEvenRightAfterAHit) {
+  NewTarget();
+  std::string buffer(64, '\0');
+  buffer.replace(0, 16, Start);
+  buffer.replace(16, 16, End);
+  buffer.replace(48, 16, Start);
+  ScanRegionBuffer(reinterpret_cast<const unsigned char*>(buffer.data()), buffer.size(), 0x1000);
+  EXPECT_EQ(FoundSlots[0], AmbiguousHit);
+  EXPECT_EQ(FoundSlots[1], 0x1010u);
+  // Buffers shorter than a marker hold none.
+  NewTarget();
+  ScanRegionBuffer(reinterpret_cast<const unsigned char*>(Start.data()), 15, 0x1000);
+  EXPECT_EQ(FoundSlots[0], 0u);
+}
+
+}  // namespace

@@ -1,0 +1,523 @@
+// The /proc-based process and memory services, tried on real processes: this
+// test, its parent and children it starts with known memory layouts.
+#include "platform/process_services.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using platform::CloseHandle;
+using platform::DWORD;
+using platform::HANDLE;
+using platform::MEMORY_BASIC_INFORMATION;
+using platform::PROCESSENTRY32;
+using platform::SIZE_T;
+using platform::ULONG_PTR;
+
+const DWORD OpenAccess = platform::PROCESS_QUERY_INFORMATION | platform::PROCESS_VM_READ;
+const SIZE_T RecordSize = sizeof(MEMORY_BASIC_INFORMATION);
+
+// Where the mapping child places its regions, apart from each other by free gaps.
+const ULONG_PTR ReadWriteBase = 0x30000000;
+const SIZE_T ReadWriteSize = 0x300000;
+const ULONG_PTR NoAccessBase = 0x30400000;
+const SIZE_T NoAccessSize = 0x100000;
+const ULONG_PTR FileBase = 0x30600000;
+const SIZE_T FileMappingSize = 0x4000;
+const SIZE_T FileLength = 5000;  // the file ends in the mapping's second page
+const SIZE_T FilePagesSize = 0x2000;
+
+struct Child {
+  pid_t pid;
+  int release;  // the child ends when this is closed (-1 for children ended by a signal)
+};
+
+std::uint32_t PatternWord(std::size_t index) {
+  return 0xA5000000u ^ static_cast<std::uint32_t>(index * 2654435761u);
+}
+
+char FileByte(std::size_t index) { return static_cast<char>('a' + index % 23); }
+
+void StopChild(Child& child) {
+  if (child.release >= 0) close(child.release);
+  else kill(child.pid, SIGKILL);
+  waitpid(child.pid, nullptr, 0);
+}
+
+const char* SleepPath() { return access("/usr/bin/sleep", X_OK) == 0 ? "/usr/bin/sleep" : "/bin/sleep"; }
+
+// Starts `program` as `sleep 60` and returns once it runs the new program:
+// the pipe closes at the exec, or carries the errno of a failed one.
+bool StartProgram(const char* program, Child& child) {
+  int sync[2];
+  if (pipe2(sync, O_CLOEXEC) != 0) return false;
+  child.release = -1;
+  child.pid = fork();
+  if (child.pid == 0) {
+    execl(program, "sleep", "60", static_cast<char*>(nullptr));
+    int error = errno;
+    ssize_t ignored = write(sync[1], &error, sizeof error);
+    (void)ignored;
+    _exit(127);
+  }
+  close(sync[1]);
+  int error = 0;
+  ssize_t count = read(sync[0], &error, sizeof error);
+  close(sync[0]);
+  if (child.pid > 0 && count != 0) waitpid(child.pid, nullptr, 0);
+  return child.pid > 0 && count == 0;
+}
+
+std::vector<PROCESSENTRY32> TakeSnapshot() {
+  std::vector<PROCESSENTRY32> entries;
+  HANDLE snapshot = platform::CreateToolhelp32Snapshot(platform::TH32CS_SNAPPROCESS, 0);
+  EXPECT_NE(platform::InvalidHandleValue(), snapshot);
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  for (bool more = platform::Process32First(snapshot, &entry); more;
+       more = platform::Process32Next(snapshot, &entry)) {
+    entries.push_back(entry);
+  }
+  EXPECT_EQ(platform::TRUE, CloseHandle(snapshot));
+  return entries;
+}
+
+int IndexOf(const std::vector<PROCESSENTRY32>& entries, pid_t pid) {
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].th32ProcessID == static_cast<DWORD>(pid)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string FileNameOf(pid_t pid) {
+  std::string link = "/proc/" + std::to_string(pid) + "/exe";
+  char target[4096];
+  ssize_t length = readlink(link.c_str(), target, sizeof target);
+  if (length <= 0) return std::string();
+  std::string name(target, static_cast<std::size_t>(length));
+  return name.substr(name.rfind('/') + 1);
+}
+
+TEST(ProcessSnapshot, ListsIdleEntryFirstThenThisProcessAndItsParent) {
+  EXPECT_EQ(static_cast<DWORD>(getpid()), platform::GetCurrentProcessId());
+  std::vector<PROCESSENTRY32> entries = TakeSnapshot();
+  ASSERT_GE(entries.size(), 3u);
+  EXPECT_EQ(0u, entries[0].th32ProcessID);
+  EXPECT_STREQ("[System Process]", entries[0].szExeFile);
+  EXPECT_EQ(-1, IndexOf(std::vector<PROCESSENTRY32>(entries.begin() + 1, entries.end()), 0));
+
+  int self = IndexOf(entries, getpid());
+  ASSERT_GT(self, 0);
+  EXPECT_STREQ(FileNameOf(getpid()).c_str(), entries[self].szExeFile);
+  EXPECT_EQ(static_cast<DWORD>(getppid()), entries[self].th32ParentProcessID);
+  EXPECT_GE(entries[self].cntThreads, 1u);
+
+  const std::string parentName = FileNameOf(getppid());
+  ASSERT_FALSE(parentName.empty());
+  int parent = IndexOf(entries, getppid());
+  ASSERT_GT(parent, 0);
+  EXPECT_LT(parent, self);
+  EXPECT_EQ(parentName, entries[parent].szExeFile);
+  bool parentFoundByName = false;
+  for (const PROCESSENTRY32& entry : entries) {
+    if (parentName == entry.szExeFile && entry.th32ProcessID == static_cast<DWORD>(getppid())) {
+      parentFoundByName = true;
+    }
+  }
+  EXPECT_TRUE(parentFoundByName);
+}
+
+TEST(ProcessSnapshot, ListsANewChildAfterItsParentAndAmongTheLast) {
+  Child child;
+  ASSERT_TRUE(StartProgram(SleepPath(), child));
+  std::vector<PROCESSENTRY32> entries = TakeSnapshot();
+  StopChild(child);
+
+  int self = IndexOf(entries, getpid());
+  int sleeper = IndexOf(entries, child.pid);
+  ASSERT_GT(self, 0);
+  ASSERT_GT(sleeper, self);
+  EXPECT_GE(sleeper + 8, static_cast<int>(entries.size()));  // a few may have started since
+  EXPECT_STREQ("sleep", entries[sleeper].szExeFile);
+  EXPECT_EQ(static_cast<DWORD>(getpid()), entries[sleeper].th32ParentProcessID);
+}
+
+// A program whose name holds blanks and parentheses, and whose file is gone:
+// the name comes without the kernel's " (deleted)", and the fields of its
+// stat line behind the name are still read right.
+TEST(ProcessSnapshot, NamesADeletedProgramWithParenthesesInItsName) {
+  const std::string path = ::testing::TempDir() + "/sl (e) p) x";
+  std::string program;
+  {
+    int in = open(SleepPath(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(in, 0);
+    char chunk[65536];
+    for (ssize_t count; (count = read(in, chunk, sizeof chunk)) > 0;) program.append(chunk, count);
+    close(in);
+  }
+  int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+  ASSERT_GE(out, 0);
+  ASSERT_EQ(static_cast<ssize_t>(program.size()), write(out, program.data(), program.size()));
+  close(out);
+  Child child;
+  bool started = StartProgram(path.c_str(), child);
+  unlink(path.c_str());
+  ASSERT_TRUE(started);
+  std::vector<PROCESSENTRY32> entries = TakeSnapshot();
+  StopChild(child);
+
+  int index = IndexOf(entries, child.pid);
+  ASSERT_GT(index, 0);
+  EXPECT_STREQ("sl (e) p) x", entries[index].szExeFile);
+  EXPECT_EQ(static_cast<DWORD>(getpid()), entries[index].th32ParentProcessID);
+  EXPECT_EQ(1u, entries[index].cntThreads);
+}
+
+TEST(ProcessSnapshot, KeepsTheRulesOfTheEntryRecordAndOfHandles) {
+  EXPECT_EQ(platform::InvalidHandleValue(), platform::CreateToolhelp32Snapshot(0, 0));
+  HANDLE snapshot = platform::CreateToolhelp32Snapshot(platform::TH32CS_SNAPPROCESS, 0);
+  ASSERT_NE(platform::InvalidHandleValue(), snapshot);
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry - 1;
+  EXPECT_EQ(platform::FALSE, platform::Process32First(snapshot, &entry));
+  entry.dwSize = sizeof entry + 1;
+  EXPECT_EQ(platform::FALSE, platform::Process32Next(snapshot, &entry));
+
+  entry.dwSize = sizeof entry;
+  ASSERT_EQ(platform::TRUE, platform::Process32First(snapshot, &entry));
+  ASSERT_EQ(platform::TRUE, platform::Process32Next(snapshot, &entry));
+  EXPECT_NE(0u, entry.th32ProcessID);
+  ASSERT_EQ(platform::TRUE, platform::Process32First(snapshot, &entry));  // starts over
+  EXPECT_EQ(0u, entry.th32ProcessID);
+
+  // A snapshot is no process handle, and the reverse.
+  MEMORY_BASIC_INFORMATION region;
+  EXPECT_EQ(0u, platform::VirtualQueryEx(snapshot, 0x10000, &region, RecordSize));
+  HANDLE self = platform::OpenProcess(OpenAccess, platform::FALSE, platform::GetCurrentProcessId());
+  ASSERT_NE(nullptr, self);
+  EXPECT_EQ(platform::FALSE, platform::Process32First(self, &entry));
+  EXPECT_EQ(platform::TRUE, CloseHandle(self));
+
+  EXPECT_EQ(platform::TRUE, CloseHandle(snapshot));
+  EXPECT_EQ(platform::FALSE, CloseHandle(snapshot));
+  EXPECT_EQ(platform::FALSE, platform::Process32Next(snapshot, &entry));
+  EXPECT_EQ(platform::FALSE, CloseHandle(nullptr));
+  EXPECT_EQ(platform::FALSE, CloseHandle(platform::InvalidHandleValue()));
+  EXPECT_EQ(platform::FALSE, CloseHandle(&entry));
+}
+
+TEST(OpenProcess, RefusesPidZeroAndProcessesThatHaveEnded) {
+  EXPECT_EQ(nullptr, platform::OpenProcess(OpenAccess, platform::FALSE, 0));
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) _exit(0);
+  siginfo_t info;
+  ASSERT_EQ(0, waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT));  // ended, not reaped
+  EXPECT_EQ(nullptr, platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(pid)));
+  ASSERT_EQ(pid, waitpid(pid, nullptr, 0));
+  EXPECT_EQ(nullptr, platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(pid)));
+}
+
+// Starts a child holding, below 4 GiB: a read-write region of known words, an
+// inaccessible region, and a file mapping twice as long as its file's pages.
+bool StartMappingChild(Child& child) {
+  std::string path = ::testing::TempDir() + "/mapping_child_XXXXXX";
+  int file = mkstemp(&path[0]);
+  if (file < 0) return false;
+  std::string content;
+  for (std::size_t i = 0; i < FileLength; ++i) content += FileByte(i);
+  bool written = write(file, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+  int ready[2];
+  int release[2];
+  if (!written || pipe2(ready, O_CLOEXEC) != 0 || pipe2(release, O_CLOEXEC) != 0) return false;
+  child.pid = fork();
+  if (child.pid == 0) {
+    const int flags = MAP_PRIVATE | MAP_FIXED_NOREPLACE;
+    void* words = mmap(reinterpret_cast<void*>(ReadWriteBase), ReadWriteSize, PROT_READ | PROT_WRITE,
+                       flags | MAP_ANONYMOUS, -1, 0);
+    void* none = mmap(reinterpret_cast<void*>(NoAccessBase), NoAccessSize, PROT_NONE,
+                      flags | MAP_ANONYMOUS, -1, 0);
+    void* mapped = mmap(reinterpret_cast<void*>(FileBase), FileMappingSize, PROT_READ, flags, file, 0);
+    bool placed = words == reinterpret_cast<void*>(ReadWriteBase) &&
+                  none == reinterpret_cast<void*>(NoAccessBase) &&
+                  mapped == reinterpret_cast<void*>(FileBase);
+    if (placed) {
+      std::uint32_t* word = static_cast<std::uint32_t*>(words);
+      for (std::size_t i = 0; i < ReadWriteSize / 4; ++i) word[i] = PatternWord(i);
+    }
+    char state = placed ? 'R' : 'F';
+    ssize_t ignored = write(ready[1], &state, 1);
+    (void)ignored;
+    char byte;
+    while (read(release[0], &byte, 1) > 0) {
+    }
+    _exit(0);
+  }
+  close(file);
+  close(ready[1]);
+  close(release[0]);
+  child.release = release[1];
+  char state = 0;
+  bool isReady = child.pid > 0 && read(ready[0], &state, 1) == 1 && state == 'R';
+  close(ready[0]);
+  unlink(path.c_str());
+  if (!isReady && child.pid > 0) StopChild(child);
+  return isReady;
+}
+
+MEMORY_BASIC_INFORMATION Query(HANDLE process, ULONG_PTR address) {
+  MEMORY_BASIC_INFORMATION region;
+  std::memset(&region, 0xCC, sizeof region);
+  EXPECT_EQ(RecordSize, platform::VirtualQueryEx(process, address, &region, RecordSize)) << address;
+  return region;
+}
+
+// Walks the child's space the way the locator does, with 32-bit sums.
+std::vector<MEMORY_BASIC_INFORMATION> WalkRegions(HANDLE process) {
+  platform::SYSTEM_INFO system;
+  platform::GetSystemInfo(&system);
+  std::vector<MEMORY_BASIC_INFORMATION> regions;
+  ULONG_PTR address = 0;
+  while (address < system.lpMaximumApplicationAddress && regions.size() < 100000) {
+    MEMORY_BASIC_INFORMATION region;
+    if (platform::VirtualQueryEx(process, address, &region, RecordSize) == 0) break;
+    EXPECT_EQ(address, region.BaseAddress);
+    EXPECT_NE(0u, region.RegionSize);
+    regions.push_back(region);
+    address = region.BaseAddress + region.RegionSize;
+  }
+  EXPECT_GT(address, system.lpMaximumApplicationAddress) << "the walk stopped early or wrapped";
+  return regions;
+}
+
+const MEMORY_BASIC_INFORMATION* RegionAt(const std::vector<MEMORY_BASIC_INFORMATION>& regions,
+                                         std::uint64_t base) {
+  for (const MEMORY_BASIC_INFORMATION& region : regions) {
+    if (region.BaseAddress == base) return &region;
+  }
+  return nullptr;
+}
+
+TEST(ProcessMemory, RegionsOfAChildCoverItsMappingsBelowTheTopWithTheirStates) {
+  platform::SYSTEM_INFO system;
+  platform::GetSystemInfo(&system);
+  EXPECT_EQ(static_cast<DWORD>(sysconf(_SC_PAGESIZE)), system.dwPageSize);
+  EXPECT_EQ(0x10000u, system.lpMinimumApplicationAddress);
+  EXPECT_GE(system.lpMaximumApplicationAddress, 0xFFFEFFFFu);
+
+  Child child;
+  ASSERT_TRUE(StartMappingChild(child));
+  HANDLE process = platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(child.pid));
+  ASSERT_NE(nullptr, process);
+  std::vector<MEMORY_BASIC_INFORMATION> regions = WalkRegions(process);
+
+  // The regions follow each other from 0 without a gap.
+  ASSERT_FALSE(regions.empty());
+  EXPECT_EQ(0u, regions.front().BaseAddress);
+  for (std::size_t i = 1; i < regions.size(); ++i) {
+    EXPECT_EQ(regions[i - 1].BaseAddress + regions[i - 1].RegionSize, regions[i].BaseAddress);
+  }
+  // Every maps line below the top is a region of its own, with its state.
+  const std::uint64_t top = std::uint64_t(system.lpMaximumApplicationAddress) + 1;
+  std::string maps;
+  {
+    std::string path = "/proc/" + std::to_string(child.pid) + "/maps";
+    FILE* file = std::fopen(path.c_str(), "r");
+    ASSERT_NE(nullptr, file);
+    char line[4096];
+    while (std::fgets(line, sizeof line, file) != nullptr) {
+      unsigned long long start = 0;
+      unsigned long long end = 0;
+      char perms[5] = {};
+      ASSERT_EQ(3, std::sscanf(line, "%llx-%llx %4s", &start, &end, perms)) << line;
+      if (start >= top) continue;
+      const MEMORY_BASIC_INFORMATION* region = RegionAt(regions, start);
+      ASSERT_NE(nullptr, region) << line;
+      EXPECT_EQ(std::min<std::uint64_t>(end, top) - start, region->RegionSize) << line;
+      DWORD state = std::strncmp(perms, "---", 3) == 0 ? platform::MEM_RESERVE : platform::MEM_COMMIT;
+      EXPECT_EQ(state, region->State) << line;
+    }
+    std::fclose(file);
+  }
+
+  const MEMORY_BASIC_INFORMATION* words = RegionAt(regions, ReadWriteBase);
+  ASSERT_NE(nullptr, words);
+  EXPECT_EQ(ReadWriteSize, words->RegionSize);
+  EXPECT_EQ(platform::MEM_COMMIT, words->State);
+  EXPECT_EQ(platform::PAGE_READWRITE, words->Protect);
+  const MEMORY_BASIC_INFORMATION* gap = RegionAt(regions, ReadWriteBase + ReadWriteSize);
+  ASSERT_NE(nullptr, gap);
+  EXPECT_EQ(NoAccessBase - (ReadWriteBase + ReadWriteSize), gap->RegionSize);
+  EXPECT_EQ(platform::MEM_FREE, gap->State);
+  const MEMORY_BASIC_INFORMATION* none = RegionAt(regions, NoAccessBase);
+  ASSERT_NE(nullptr, none);
+  EXPECT_EQ(NoAccessSize, none->RegionSize);
+  EXPECT_EQ(platform::MEM_RESERVE, none->State);
+  const MEMORY_BASIC_INFORMATION* file = RegionAt(regions, FileBase);
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(FileMappingSize, file->RegionSize);
+  EXPECT_EQ(platform::MEM_COMMIT, file->State);
+  EXPECT_EQ(platform::PAGE_READONLY, file->Protect);
+
+  // A query inside a region answers from its page to the region's end.
+  MEMORY_BASIC_INFORMATION inside = Query(process, ReadWriteBase + 0x123456);
+  EXPECT_EQ(ReadWriteBase + 0x123000, inside.BaseAddress);
+  EXPECT_EQ(ReadWriteBase, inside.AllocationBase);
+  EXPECT_EQ(ReadWriteSize - 0x123000, inside.RegionSize);
+  EXPECT_EQ(platform::MEM_COMMIT, inside.State);
+
+  MEMORY_BASIC_INFORMATION region;
+  EXPECT_EQ(0u, platform::VirtualQueryEx(process, ReadWriteBase, &region, RecordSize - 1));
+  EXPECT_EQ(0u, platform::VirtualQueryEx(nullptr, ReadWriteBase, &region, RecordSize));
+  EXPECT_EQ(0u, platform::VirtualQueryEx(process, 0xFFFFF000u, &region, RecordSize));
+
+  StopChild(child);
+  EXPECT_EQ(0u, platform::VirtualQueryEx(process, ReadWriteBase, &region, RecordSize));
+  char byte;
+  EXPECT_EQ(platform::FALSE, platform::ReadProcessMemory(process, ReadWriteBase, &byte, 1, nullptr));
+  EXPECT_EQ(platform::TRUE, CloseHandle(process));
+}
+
+SIZE_T ReadInto(HANDLE process, ULONG_PTR base, std::vector<char>& buffer, platform::BOOL expected) {
+  SIZE_T bytesRead = 0xDEAD;
+  EXPECT_EQ(expected, platform::ReadProcessMemory(process, base, buffer.data(),
+                                                  static_cast<SIZE_T>(buffer.size()), &bytesRead))
+      << std::hex << base;
+  return bytesRead;
+}
+
+void CheckReadsOfMappingChild(HANDLE process) {
+  std::vector<char> words(ReadWriteSize);
+  ASSERT_EQ(ReadWriteSize, ReadInto(process, ReadWriteBase, words, platform::TRUE));
+  bool wordsMatch = true;
+  for (std::size_t i = 0; i < ReadWriteSize / 4 && wordsMatch; ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, &words[i * 4], 4);
+    wordsMatch = word == PatternWord(i);
+  }
+  EXPECT_TRUE(wordsMatch);
+
+  std::uint32_t one = 0;
+  EXPECT_EQ(platform::TRUE, platform::ReadProcessMemory(process, ReadWriteBase + 40, &one, 4, nullptr));
+  EXPECT_EQ(PatternWord(10), one);
+
+  // Reads that run into pages that cannot be read come back short.
+  std::vector<char> across(0x2000);
+  EXPECT_EQ(0x1000u, ReadInto(process, ReadWriteBase + ReadWriteSize - 0x1000, across, platform::FALSE));
+  std::vector<char> none(NoAccessSize);
+  EXPECT_EQ(0u, ReadInto(process, NoAccessBase, none, platform::FALSE));
+  std::vector<char> file(FileMappingSize);
+  ASSERT_EQ(FilePagesSize, ReadInto(process, FileBase, file, platform::FALSE));
+  bool fileMatches = true;
+  for (std::size_t i = 0; i < FilePagesSize; ++i) {
+    fileMatches = fileMatches && file[i] == (i < FileLength ? FileByte(i) : '\0');
+  }
+  EXPECT_TRUE(fileMatches);
+}
+
+TEST(ProcessMemory, ReadsCopyTheKnownBytesAndStopShortAtUnreadablePages) {
+  Child child;
+  ASSERT_TRUE(StartMappingChild(child));
+  HANDLE process = platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(child.pid));
+  ASSERT_NE(nullptr, process);
+  CheckReadsOfMappingChild(process);
+  StopChild(child);
+  EXPECT_EQ(platform::TRUE, CloseHandle(process));
+}
+
+#if defined(__x86_64__)
+// Makes process_vm_readv fail with EPERM in this process and its children,
+// as a container's system-call filter may.
+bool RefuseProcessVmReadv() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_process_vm_readv, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+void CheckReadsWithoutProcessVmReadv() {
+  ASSERT_TRUE(RefuseProcessVmReadv());
+  char byte = 0;
+  iovec local = {&byte, 1};
+  iovec remote = {&byte, 1};
+  ASSERT_EQ(-1, process_vm_readv(getpid(), &local, 1, &remote, 1, 0));
+  Child child;
+  ASSERT_TRUE(StartMappingChild(child));
+  HANDLE process = platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(child.pid));
+  EXPECT_NE(nullptr, process);
+  if (process != nullptr) CheckReadsOfMappingChild(process);
+  StopChild(child);
+}
+
+// /proc/PID/mem can read pages the target itself may not; the results must
+// still be those of process_vm_readv.
+TEST(ProcessMemory, ReadsGiveTheSameResultsWhereProcessVmReadvIsRefused) {
+  pid_t checker = fork();
+  ASSERT_GE(checker, 0);
+  if (checker == 0) {
+    CheckReadsWithoutProcessVmReadv();
+    _exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(checker, waitpid(checker, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "see the checker's failures above";
+}
+#endif
+
+TEST(VirtualAlloc, GivesHugePageAlignedBuffersAndReleasesThemWhole) {
+  EXPECT_EQ(nullptr, platform::VirtualAlloc(nullptr, 0, platform::MEM_COMMIT | platform::MEM_RESERVE,
+                                            platform::PAGE_READWRITE));
+  const SIZE_T size = 0x300005;
+  void* first = platform::VirtualAlloc(nullptr, size, platform::MEM_COMMIT | platform::MEM_RESERVE,
+                                       platform::PAGE_READWRITE);
+  void* second = platform::VirtualAlloc(nullptr, 100, platform::MEM_COMMIT | platform::MEM_RESERVE,
+                                        platform::PAGE_READWRITE);
+  ASSERT_NE(nullptr, first);
+  ASSERT_NE(nullptr, second);
+  EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(first) % 0x200000);
+  std::memset(first, 0x5A, size);
+  std::memset(second, 0x5A, 100);
+
+  EXPECT_EQ(platform::FALSE, platform::VirtualFree(first, size, platform::MEM_RELEASE));
+  EXPECT_EQ(platform::TRUE, platform::VirtualFree(first, 0, platform::MEM_RELEASE));
+  EXPECT_EQ(platform::FALSE, platform::VirtualFree(first, 0, platform::MEM_RELEASE));
+  // Nothing of it stays mapped, from the page in front to the end.
+  const SIZE_T page = static_cast<SIZE_T>(sysconf(_SC_PAGESIZE));
+  int mappedPages = 0;
+  for (SIZE_T offset = 0; offset < size + 2 * page; offset += page) {
+    unsigned char resident;
+    if (mincore(static_cast<char*>(first) - page + offset, 1, &resident) == 0) ++mappedPages;
+  }
+  EXPECT_EQ(0, mappedPages);
+  EXPECT_EQ(platform::TRUE, platform::VirtualFree(second, 0, platform::MEM_RELEASE));
+  EXPECT_EQ(platform::FALSE, platform::VirtualFree(nullptr, 0, platform::MEM_RELEASE));
+}
+
+}  // namespace

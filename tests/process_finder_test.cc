@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include "platform/process_services_fake.h"
+#include "process/process_finder.h"
+
+namespace {
+
+// The system's idle entry first, as Windows lists it; the tool is PID 50.
+void ListProcesses(std::initializer_list<std::pair<platform::DWORD, const char*>> processes) {
+  fake::Reset();
+  fake::SetOwnPid(50);
+  fake::AddProcess(0, "[System Process]");
+  for (const auto& p : processes) fake::AddProcess(p.first, p.second);
+}
+
+TEST(FindEmulatorProcess, ExactMatchBeatsAnEarlierLooseOne) {
+  ListProcesses({{10, "Emu.exe"}, {20, "EMU.EXE"}, {30, "other.exe"}});
+  EXPECT_EQ(FindEmulatorProcess("EMU.EXE"), 20u);
+  EXPECT_EQ(FindEmulatorProcess("Emu.exe"), 10u);
+  // A third mix of cases: the first loose match.
+  EXPECT_EQ(FindEmulatorProcess("emu.EXE"), 10u);
+  EXPECT_EQ(fake::OpenSnapshots(), 0);
+}
+
+TEST(FindEmulatorProcess, PidTextMatchesOnlyInPlainDecimal) {
+  ListProcesses({{10, "Emu30.exe"}, {30, "emu.exe"}, {40, "last.exe"}});
+  EXPECT_EQ(FindEmulatorProcess("30"), 30u);
+  EXPECT_EQ(FindEmulatorProcess("EMU.EXE"), 30u);
+  // Only the plain decimal form is a PID: these match nothing and fall back to the last.
+  EXPECT_EQ(FindEmulatorProcess("030"), 40u);
+  EXPECT_EQ(FindEmulatorProcess("+30"), 40u);
+  EXPECT_EQ(FindEmulatorProcess("1E"), 40u);
+  EXPECT_EQ(FindEmulatorProcess("emu"), 40u);  // without its extension
+}
+
+TEST(FindEmulatorProcess, TheFirstEntryIsNeverExamined) {
+  ListProcesses({{7, "emu.exe"}});
+  EXPECT_EQ(FindEmulatorProcess("0"), 7u);
+  EXPECT_EQ(FindEmulatorProcess("[System Process]"), 7u);
+}
+
+TEST(FindEmulatorProcess, WithoutAUsableNameTheLastOtherProcess) {
+  ListProcesses({{10, "a.exe"}, {20, "emu.exe"}, {50, "Mirvane.exe"}});
+  EXPECT_EQ(FindEmulatorProcess(""), 20u);
+  EXPECT_EQ(FindEmulatorProcess(" \t "), 20u);
+  EXPECT_EQ(FindEmulatorProcess("nothing.exe"), 20u);
+  // Nor is the tool chosen by its own PID or name.
+  EXPECT_EQ(FindEmulatorProcess("50"), 20u);
+  EXPECT_EQ(FindEmulatorProcess("Mirvane.exe"), 20u);
+}
+
+TEST(FindEmulatorProcess, BlanksAroundTheNameDoNotPreventAMatch) {
+  ListProcesses({{10, "emu.exe"}, {20, "z.exe"}});
+  EXPECT_EQ(FindEmulatorProcess("  emu.exe\t"), 10u);
+  EXPECT_EQ(FindEmulatorProcess(" 10 "), 10u);
+  EXPECT_EQ(FindEmulatorProcess("\x01" "EMU.exe "), 10u);
+}
+
+TEST(FindEmulatorProcess, CaseFoldingTouchesOnlyAsciiLetters) {
+  ListProcesses({{10, "\xC9MU.EXE"}, {20, "z.exe"}});
+  EXPECT_EQ(FindEmulatorProcess("\xE9mu.exe"), 20u);
+  EXPECT_EQ(FindEmulatorProcess("\xC9mu.exe"), 10u);
+}
+
+TEST(FindEmulatorProcess, NothingToChooseGivesZeroAndClosesTheSnapshot) {
+  fake::Reset();
+  EXPECT_EQ(FindEmulatorProcess(""), 0u);  // empty list
+  ListProcesses({{50, "Mirvane.exe"}});
+  EXPECT_EQ(FindEmulatorProcess(""), 0u);  // only the tool
+  EXPECT_EQ(fake::OpenSnapshots(), 0);
+  ListProcesses({{10, "emu.exe"}});
+  fake::FailSnapshot();
+  EXPECT_EQ(FindEmulatorProcess("emu.exe"), 0u);
+}
+
+TEST(TrimBlanksAndFoldCase, WorkOnBytes) {
+  EXPECT_EQ(TrimBlanks(" \x01 a b\x20\x1f"), "a b");
+  EXPECT_EQ(TrimBlanks("   "), "");
+  EXPECT_EQ(TrimBlanks("\xA0x\xA0"), "\xA0x\xA0");
+  EXPECT_EQ(FoldCase("AbZ@[`{\xC0"), "abz@[`{\xC0");
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// A stand-in for an emulator that runs the marker program: it commits memory,
+// writes the start and end markers of the 2 MiB main RAM where a scenario
+// says, announces its PID and the RAM base that Mirvane should report (0 where
+// it should find nothing), and waits until it is told to stop.
+//
+//   StandInEmu SCENARIO [--seconds N]     (N: time limit, default 120)
+//   StandInEmu --list
+//
+// Output, one line each, flushed: "pid N", "expect 0x........", "ready".
+// Exit status: 0 after a normal stop, 1 when the scenario could not be staged,
+// 2 on wrong usage, 3 when this platform can't stage the scenario at all.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "standin_os.h"
+
+namespace {
+
+const std::uint32_t MainRamSize = 0x200000;
+const std::uint32_t MarkerSize = 16;
+const std::uint32_t WideRegionSize = 2 * MainRamSize;
+const std::uint32_t PageSize = 0x1000;
+
+enum Marker { StartMarker = 0, EndMarker = 1 };
+
+// The two markers with every byte XORed with 0x5A. Nothing of ours may hold a
+// plain copy: the tool would count it as a second marker if it ever lay in a
+// scanned region, so each byte is unscrambled straight into its place.
+const unsigned char ScrambledMarkers[2][MarkerSize] = {
+    {0x7B, 0x09, 0x2E, 0x3B, 0x28, 0x2E, 0x15, 0x3C, 0x17, 0x3B, 0x33, 0x34, 0x08, 0x1B, 0x17, 0x7B},
+    {0x7B, 0x7B, 0x1F, 0x34, 0x3E, 0x15, 0x3C, 0x17, 0x3B, 0x33, 0x34, 0x08, 0x1B, 0x17, 0x7B, 0x7B},
+};
+// Read at run time, so the compiler can't fold the plain markers into a constant.
+volatile unsigned char ScrambleKey = 0x5A;
+
+void WriteMarker(unsigned char* at, Marker marker) {
+  const unsigned char key = ScrambleKey;
+  for (std::uint32_t i = 0; i < MarkerSize; ++i) at[i] = ScrambledMarkers[marker][i] ^ key;
+}
+
+// What the marker program leaves in a correctly found RAM.
+void PlaceRam(unsigned char* ramBase) {
+  WriteMarker(ramBase, StartMarker);
+  WriteMarker(ramBase + MainRamSize - MarkerSize, EndMarker);
+}
+
+enum Scenario {
+  RamAtRegionStart,
+  RamAtOffset,
+  ExactRegion,
+  HighAddress,
+  SecondStart,
+  EndOneRamAway,
+  Unaligned,
+  Inaccessible,
+  UnreadableBeside,
+  NoRam,
+  ScenarioCount
+};
+
+const char* const ScenarioNames[ScenarioCount] = {
+    "ram-at-region-start", "ram-at-offset", "exact-region", "high-address",     "second-start",
+    "end-one-ram-away",    "unaligned",     "inaccessible", "unreadable-beside", "no-ram",
+};
+
+const char* const ScenarioDescriptions[ScenarioCount] = {
+    "the RAM at the start of a 4 MiB region",
+    "the RAM at a 4-byte (not 16-byte) offset inside a 4 MiB region",
+    "the RAM filling a region of exactly 2 MiB; a region one page smaller holds decoy markers",
+    "the RAM at or above 0x80000000",
+    "the RAM, and a second start marker in another region (not found)",
+    "the end marker 0x200000 after the start marker instead of 0x1FFFF0 (not found)",
+    "the RAM 2 bytes off the 4-byte step (not found)",
+    "the RAM in a region made inaccessible afterwards (not found)",
+    "the RAM, and beside it a region that can't be read whole (one \"Err!\")",
+    "a 4 MiB region without markers (not found)",
+};
+
+// The outcome of staging: the base Mirvane should report, or why there is none.
+struct Staging {
+  int status;  // 0 staged, 1 failed, 3 not possible on this platform
+  std::uint32_t expected;
+  const char* problem;
+};
+
+Staging Staged(std::uint32_t expected) { return Staging{0, expected, nullptr}; }
+Staging Failed(const char* problem) { return Staging{1, 0, problem}; }
+
+Staging StageScenario(Scenario scenario) {
+  unsigned char* region = nullptr;
+  switch (scenario) {
+    case RamAtRegionStart:
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      PlaceRam(region);
+      return Staged(AddressOf(region));
+    case RamAtOffset: {
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      const std::uint32_t offset = 0x10004;
+      PlaceRam(region + offset);
+      return Staged(AddressOf(region) + offset);
+    }
+    case ExactRegion: {
+      // A scan that skipped exactly 2 MiB would miss the RAM; one that took
+      // smaller regions would see every marker twice.
+      if (!(region = CommitRegion(MainRamSize, PlaceLow))) break;
+      unsigned char* const decoy = CommitRegion(MainRamSize - PageSize, PlaceLow);
+      if (!decoy) break;
+      PlaceRam(region);
+      WriteMarker(decoy, StartMarker);
+      WriteMarker(decoy + MainRamSize - PageSize - MarkerSize, EndMarker);
+      return Staged(AddressOf(region));
+    }
+    case HighAddress: {
+      if (!(region = CommitRegion(WideRegionSize, PlaceHigh))) break;
+      const std::uint32_t offset = 0x1234;
+      PlaceRam(region + offset);
+      return Staged(AddressOf(region) + offset);
+    }
+    case SecondStart: {
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      unsigned char* const other = CommitRegion(WideRegionSize, PlaceLow);
+      if (!other) break;
+      PlaceRam(region);
+      WriteMarker(other + 0x40, StartMarker);
+      return Staged(0);
+    }
+    case EndOneRamAway:
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      WriteMarker(region, StartMarker);
+      WriteMarker(region + MainRamSize, EndMarker);
+      return Staged(0);
+    case Unaligned:
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      PlaceRam(region + 2);
+      return Staged(0);
+    case Inaccessible:
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      PlaceRam(region);
+      if (!MakeInaccessible(region, WideRegionSize)) return Failed("can't make the region inaccessible");
+      return Staged(0);
+    case UnreadableBeside: {
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      if (!MapUnreadableRegion(WideRegionSize)) {
+        return Staging{3, 0, "this platform can't map a region that can't be read"};
+      }
+      PlaceRam(region);
+      return Staged(AddressOf(region));
+    }
+    case NoRam:
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      return Staged(0);
+    case ScenarioCount:
+      break;
+  }
+  return Failed("can't commit a region where the scenario needs it");
+}
+
+int FindScenario(const char* name) {
+  for (int i = 0; i < ScenarioCount; ++i) {
+    if (std::strcmp(name, ScenarioNames[i]) == 0) return i;
+  }
+  return -1;
+}
+
+int PrintUsage() {
+  std::fprintf(stderr, "usage: StandInEmu SCENARIO [--seconds N]   (StandInEmu --list shows the scenarios)\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--list") == 0) {
+    for (int i = 0; i < ScenarioCount; ++i) std::printf("%-20s %s\n", ScenarioNames[i], ScenarioDescriptions[i]);
+    return 0;
+  }
+  if (argc != 2 && argc != 4) return PrintUsage();
+  const int scenario = FindScenario(argv[1]);
+  if (scenario < 0) return PrintUsage();
+  unsigned seconds = 120;
+  if (argc == 4) {
+    char* end = nullptr;
+    const unsigned long given = std::strtoul(argv[3], &end, 10);
+    if (std::strcmp(argv[2], "--seconds") != 0 || end == argv[3] || *end != '\0' || given == 0 ||
+        given > 86400) {
+      return PrintUsage();
+    }
+    seconds = static_cast<unsigned>(given);
+  }
+
+  const Staging staging = StageScenario(static_cast<Scenario>(scenario));
+  if (staging.status != 0) {
+    std::printf(staging.status == 3 ? "unsupported\n" : "failed\n");
+    std::fflush(stdout);
+    std::fprintf(stderr, "StandInEmu %s: %s\n", argv[1], staging.problem);
+    return staging.status;
+  }
+  std::printf("pid %lu\nexpect 0x%08lX\nready\n", static_cast<unsigned long>(CurrentProcessId()),
+              static_cast<unsigned long>(staging.expected));
+  std::fflush(stdout);
+  WaitForStop(seconds);
+  return 0;
+}

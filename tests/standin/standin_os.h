@@ -1,0 +1,32 @@
+// What the stand-in emulator needs from the operating system: committed memory
+// at addresses it can announce, memory that can't be read, its own PID, and a
+// way to wait until it is told to stop. One implementation per platform
+// (standin_os_posix.cc, standin_os_win32.cc).
+#pragma once
+
+#include <cstdint>
+
+// Where a region should lie in the 32-bit address space.
+enum RegionPlace {
+  PlaceLow,   // below 2 GiB
+  PlaceHigh,  // at or above 0x80000000, so the address has its top bit set
+};
+
+// Commits `size` readable and writable bytes at a fresh place, apart from every
+// other region of ours (so that no two of them read as one). Null on failure.
+unsigned char* CommitRegion(std::uint32_t size, RegionPlace place);
+
+// Turns a committed region into one that nobody may read.
+bool MakeInaccessible(unsigned char* region, std::uint32_t size);
+
+// Maps `size` committed bytes of which only the first page can be read (a file
+// mapping longer than its file). Null where the platform can't stage it.
+unsigned char* MapUnreadableRegion(std::uint32_t size);
+
+// The host address of our own memory as a 32-bit value.
+std::uint32_t AddressOf(const unsigned char* memory);
+
+std::uint32_t CurrentProcessId();
+
+// Waits until standard input ends (or is closed) or `seconds` have passed.
+void WaitForStop(unsigned seconds);

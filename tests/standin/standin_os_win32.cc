@@ -1,0 +1,58 @@
+// Windows: every region is an allocation of its own, so a region query never
+// joins two of them. The executable is large-address-aware, so memory above
+// 2 GiB can be had.
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstdint>
+
+#include "standin_os.h"
+
+unsigned char* CommitRegion(std::uint32_t size, RegionPlace place) {
+  const DWORD direction = place == PlaceHigh ? MEM_TOP_DOWN : 0;
+  void* const region = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE | direction, PAGE_READWRITE);
+  if (!region) return nullptr;
+  const bool high = reinterpret_cast<std::uintptr_t>(region) >= 0x80000000u;
+  if (high != (place == PlaceHigh)) {
+    VirtualFree(region, 0, MEM_RELEASE);
+    return nullptr;
+  }
+  return static_cast<unsigned char*>(region);
+}
+
+bool MakeInaccessible(unsigned char* region, std::uint32_t size) {
+  DWORD previous = 0;
+  return VirtualProtect(region, size, PAGE_NOACCESS, &previous) != 0;
+}
+
+// A committed region that can't be read is a PAGE_NOACCESS one here, and Wine
+// reads even those for another process: nothing more can be staged.
+unsigned char* MapUnreadableRegion(std::uint32_t) { return nullptr; }
+
+std::uint32_t AddressOf(const unsigned char* memory) {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(memory));
+}
+
+std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+
+void WaitForStop(unsigned seconds) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  const bool watchInput = input != nullptr && input != INVALID_HANDLE_VALUE && GetFileType(input) == FILE_TYPE_PIPE;
+  char discard[256];
+  while (GetTickCount64() < deadline) {
+    if (watchInput) {
+      // A pipe can't be waited on: look whether it has data or has been closed.
+      DWORD available = 0;
+      if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) return;
+      if (available > 0) {
+        DWORD got = 0;
+        const DWORD wanted = available < sizeof discard ? available : sizeof discard;
+        if (!ReadFile(input, discard, wanted, &got, nullptr) || got == 0) return;
+        continue;
+      }
+    }
+    Sleep(50);
+  }
+}
