@@ -4,6 +4,7 @@
 #include <new>
 
 #include "locator/memory_scan.h"
+#include "locator/region_scan.h"
 #include "platform/output_lines.h"
 #include "platform/process_services_fake.h"
 

@@ -2,16 +2,12 @@
 
 #include <new>
 
+#include "locator/region_scan.h"
 #include "platform/output_lines.h"
 
 using namespace platform;
 
 namespace {
-
-std::uint32_t WordAt(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 bool Qualifies(const MEMORY_BASIC_INFORMATION& region) {
   return (region.State & MEM_COMMIT) != 0 && (region.State & MEM_FREE) == 0 &&
@@ -61,19 +57,5 @@ void ScanAddressSpace(HANDLE handle) {
     // otherwise send the walk round for ever.
     if (next <= address) return;
     address = next;
-  }
-}
-
-void ScanRegionBuffer(const unsigned char* buffer, std::size_t size, Address base) {
-  if (size < MarkerLength) return;
-  const std::size_t limit = size - (MarkerLength - 1);
-  for (std::size_t offset = 0; offset < limit; offset += 4) {
-    const unsigned char* p = buffer + offset;
-    for (int m = 0; m <= LastMarkerIndex; ++m) {
-      if (WordAt(p) == MarkerWords[m][0] && WordAt(p + 4) == MarkerWords[m][1] &&
-          WordAt(p + 8) == MarkerWords[m][2] && WordAt(p + 12) == MarkerWords[m][3]) {
-        RecordHit(m, base + static_cast<Address>(offset));
-      }
-    }
   }
 }

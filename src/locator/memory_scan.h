@@ -19,7 +19,3 @@ const platform::DWORD TargetAccess = platform::PROCESS_QUERY_INFORMATION | platf
 void ScanEmulatorMemory(platform::DWORD pid);
 
 void ScanAddressSpace(platform::HANDLE handle);
-
-// Tries every searched marker at every 4-byte step of the copy and records the
-// hits at `base` + offset.
-void ScanRegionBuffer(const unsigned char* buffer, std::size_t size, Address base);
