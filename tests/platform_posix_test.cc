@@ -15,9 +15,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -112,9 +114,18 @@ std::string FileNameOf(pid_t pid) {
   std::string link = "/proc/" + std::to_string(pid) + "/exe";
   char target[4096];
   ssize_t length = readlink(link.c_str(), target, sizeof target);
-  if (length <= 0) return std::string();
-  std::string name(target, static_cast<std::size_t>(length));
-  return name.substr(name.rfind('/') + 1);
+  if (length > 0) {
+    std::string name(target, static_cast<std::size_t>(length));
+    return name.substr(name.rfind('/') + 1);
+  }
+  // Another user's program: only the kernel's short name can be read.
+  std::string comm;
+  FILE* file = std::fopen(("/proc/" + std::to_string(pid) + "/comm").c_str(), "r");
+  char line[64];
+  if (file != nullptr && std::fgets(line, sizeof line, file) != nullptr) comm = line;
+  if (file != nullptr) std::fclose(file);
+  if (!comm.empty() && comm.back() == '\n') comm.pop_back();
+  return comm;
 }
 
 TEST(ProcessSnapshot, ListsIdleEntryFirstThenThisProcessAndItsParent) {
@@ -123,7 +134,6 @@ TEST(ProcessSnapshot, ListsIdleEntryFirstThenThisProcessAndItsParent) {
   ASSERT_GE(entries.size(), 3u);
   EXPECT_EQ(0u, entries[0].th32ProcessID);
   EXPECT_STREQ("[System Process]", entries[0].szExeFile);
-  EXPECT_EQ(-1, IndexOf(std::vector<PROCESSENTRY32>(entries.begin() + 1, entries.end()), 0));
 
   int self = IndexOf(entries, getpid());
   ASSERT_GT(self, 0);
@@ -136,14 +146,11 @@ TEST(ProcessSnapshot, ListsIdleEntryFirstThenThisProcessAndItsParent) {
   int parent = IndexOf(entries, getppid());
   ASSERT_GT(parent, 0);
   EXPECT_LT(parent, self);
-  EXPECT_EQ(parentName, entries[parent].szExeFile);
-  bool parentFoundByName = false;
-  for (const PROCESSENTRY32& entry : entries) {
-    if (parentName == entry.szExeFile && entry.th32ProcessID == static_cast<DWORD>(getppid())) {
-      parentFoundByName = true;
-    }
+  int byName = -1;  // the parent among the entries of its name
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (parentName == entries[i].szExeFile && i == static_cast<std::size_t>(parent)) byName = parent;
   }
-  EXPECT_TRUE(parentFoundByName);
+  EXPECT_EQ(parent, byName) << parentName;
 }
 
 TEST(ProcessSnapshot, ListsANewChildAfterItsParentAndAmongTheLast) {
@@ -251,6 +258,8 @@ bool StartMappingChild(Child& child) {
   if (!written || pipe2(ready, O_CLOEXEC) != 0 || pipe2(release, O_CLOEXEC) != 0) return false;
   child.pid = fork();
   if (child.pid == 0) {
+    close(release[1]);  // else the child would hold its own release open
+    close(ready[0]);
     const int flags = MAP_PRIVATE | MAP_FIXED_NOREPLACE;
     void* words = mmap(reinterpret_cast<void*>(ReadWriteBase), ReadWriteSize, PROT_READ | PROT_WRITE,
                        flags | MAP_ANONYMOUS, -1, 0);
@@ -291,21 +300,27 @@ MEMORY_BASIC_INFORMATION Query(HANDLE process, ULONG_PTR address) {
   return region;
 }
 
-// Walks the child's space the way the locator does, with 32-bit sums.
+// Walks the child's space the way the locator does, with 32-bit sums: the
+// sum wraps to 0 after the region that ends at 4 GiB.
 std::vector<MEMORY_BASIC_INFORMATION> WalkRegions(HANDLE process) {
   platform::SYSTEM_INFO system;
   platform::GetSystemInfo(&system);
+  EXPECT_EQ(0xFFFFFFFFu, system.lpMaximumApplicationAddress);
   std::vector<MEMORY_BASIC_INFORMATION> regions;
   ULONG_PTR address = 0;
-  while (address < system.lpMaximumApplicationAddress && regions.size() < 100000) {
+  while (address < system.lpMaximumApplicationAddress && regions.size() < 10000) {
     MEMORY_BASIC_INFORMATION region;
     if (platform::VirtualQueryEx(process, address, &region, RecordSize) == 0) break;
     EXPECT_EQ(address, region.BaseAddress);
     EXPECT_NE(0u, region.RegionSize);
     regions.push_back(region);
-    address = region.BaseAddress + region.RegionSize;
+    const ULONG_PTR next = region.BaseAddress + region.RegionSize;
+    if (next <= address) break;
+    address = next;
   }
-  EXPECT_GT(address, system.lpMaximumApplicationAddress) << "the walk stopped early or wrapped";
+  EXPECT_TRUE(!regions.empty() &&
+              std::uint64_t(regions.back().BaseAddress) + regions.back().RegionSize == 0x100000000ull)
+      << "the walk did not reach 4 GiB";
   return regions;
 }
 
@@ -322,7 +337,6 @@ TEST(ProcessMemory, RegionsOfAChildCoverItsMappingsBelowTheTopWithTheirStates) {
   platform::GetSystemInfo(&system);
   EXPECT_EQ(static_cast<DWORD>(sysconf(_SC_PAGESIZE)), system.dwPageSize);
   EXPECT_EQ(0x10000u, system.lpMinimumApplicationAddress);
-  EXPECT_GE(system.lpMaximumApplicationAddress, 0xFFFEFFFFu);
 
   Child child;
   ASSERT_TRUE(StartMappingChild(child));
@@ -337,7 +351,7 @@ TEST(ProcessMemory, RegionsOfAChildCoverItsMappingsBelowTheTopWithTheirStates) {
     EXPECT_EQ(regions[i - 1].BaseAddress + regions[i - 1].RegionSize, regions[i].BaseAddress);
   }
   // Every maps line below the top is a region of its own, with its state.
-  const std::uint64_t top = std::uint64_t(system.lpMaximumApplicationAddress) + 1;
+  const std::uint64_t top = 0x100000000ull;
   std::string maps;
   {
     std::string path = "/proc/" + std::to_string(child.pid) + "/maps";
@@ -388,12 +402,31 @@ TEST(ProcessMemory, RegionsOfAChildCoverItsMappingsBelowTheTopWithTheirStates) {
   MEMORY_BASIC_INFORMATION region;
   EXPECT_EQ(0u, platform::VirtualQueryEx(process, ReadWriteBase, &region, RecordSize - 1));
   EXPECT_EQ(0u, platform::VirtualQueryEx(nullptr, ReadWriteBase, &region, RecordSize));
-  EXPECT_EQ(0u, platform::VirtualQueryEx(process, 0xFFFFF000u, &region, RecordSize));
+  MEMORY_BASIC_INFORMATION last = Query(process, 0xFFFFFFFFu);
+  EXPECT_EQ(0xFFFFF000u, last.BaseAddress);
+  EXPECT_EQ(0x1000u, last.RegionSize);
 
   StopChild(child);
   EXPECT_EQ(0u, platform::VirtualQueryEx(process, ReadWriteBase, &region, RecordSize));
   char byte;
   EXPECT_EQ(platform::FALSE, platform::ReadProcessMemory(process, ReadWriteBase, &byte, 1, nullptr));
+  EXPECT_EQ(platform::TRUE, CloseHandle(process));
+}
+
+// sleep is a position-independent program, placed far above 4 GiB: its whole
+// 32-bit space is free, which one 32-bit size cannot hold.
+TEST(ProcessMemory, AnEmptySpaceIsOneFreeRegionAndThenItsLastPage) {
+  Child child;
+  ASSERT_TRUE(StartProgram(SleepPath(), child));
+  HANDLE process = platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(child.pid));
+  ASSERT_NE(nullptr, process);
+  std::vector<MEMORY_BASIC_INFORMATION> regions = WalkRegions(process);
+  StopChild(child);
+  ASSERT_EQ(2u, regions.size());
+  EXPECT_EQ(0xFFFFF000u, regions[0].RegionSize);
+  EXPECT_EQ(platform::MEM_FREE, regions[0].State);
+  EXPECT_EQ(0xFFFFF000u, regions[1].BaseAddress);
+  EXPECT_EQ(platform::MEM_FREE, regions[1].State);
   EXPECT_EQ(platform::TRUE, CloseHandle(process));
 }
 

@@ -29,11 +29,10 @@
 namespace platform {
 namespace {
 
-// The application space ends 64 KiB below 4 GiB, as for a large-address-aware
-// 32-bit process on 64-bit Windows. Keeping the top 64 KiB out means that no
-// region ends at 4 GiB itself, where BaseAddress + RegionSize would wrap to 0
-// and restart a walk that steps from region to region with 32-bit sums.
-const std::uint64_t ApplicationSpaceEnd = 0xFFFF0000u;
+// Host addresses are 32-bit: regions are reported up to 4 GiB. A region that
+// ends there makes BaseAddress + RegionSize wrap to 0, which a walk must take
+// as its end.
+const std::uint64_t AddressSpaceEnd = 0x100000000ull;
 const ULONG_PTR LowestApplicationAddress = 0x10000;
 const DWORD AllocationGranularity = 0x10000;
 const std::size_t HugePageSize = 0x200000;
@@ -383,6 +382,8 @@ std::size_t CopyWithProcMem(const HandleRecord& process, std::uint64_t base, cha
 }
 
 void FillRegion(MEMORY_BASIC_INFORMATION& region, std::uint64_t base, std::uint64_t end) {
+  // All of the 4 GiB does not fit the 32-bit size: the last page becomes a region of its own.
+  if (end - base > 0xFFFFFFFFu) end -= PageSize();
   std::memset(&region, 0, sizeof region);
   region.BaseAddress = static_cast<ULONG_PTR>(base);
   region.RegionSize = static_cast<SIZE_T>(end - base);
@@ -460,7 +461,7 @@ void GetSystemInfo(SYSTEM_INFO* lpSystemInfo) {
   lpSystemInfo->wProcessorArchitecture = 0;  // x86, as a 32-bit process sees the machine
   lpSystemInfo->dwPageSize = static_cast<DWORD>(PageSize());
   lpSystemInfo->lpMinimumApplicationAddress = LowestApplicationAddress;
-  lpSystemInfo->lpMaximumApplicationAddress = static_cast<ULONG_PTR>(ApplicationSpaceEnd - 1);
+  lpSystemInfo->lpMaximumApplicationAddress = static_cast<ULONG_PTR>(AddressSpaceEnd - 1);
   lpSystemInfo->dwActiveProcessorMask = processors >= 32 ? 0xFFFFFFFFu : (1u << processors) - 1;
   lpSystemInfo->dwNumberOfProcessors = processors;
   lpSystemInfo->dwProcessorType = 586;
@@ -471,18 +472,17 @@ void GetSystemInfo(SYSTEM_INFO* lpSystemInfo) {
 SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMATION* lpBuffer,
                       SIZE_T dwLength) {
   HandleRecord* process = FindLiveHandle(hProcess, ProcessHandle);
-  if (process == nullptr || lpBuffer == nullptr || dwLength < sizeof(MEMORY_BASIC_INFORMATION) ||
-      lpAddress >= ApplicationSpaceEnd) {
+  if (process == nullptr || lpBuffer == nullptr || dwLength < sizeof(MEMORY_BASIC_INFORMATION)) {
     return 0;
   }
   MapsReader reader;
   if (!OpenMaps(*process, reader)) return 0;
   const std::uint64_t page = lpAddress & ~static_cast<std::uint64_t>(PageSize() - 1);
-  std::uint64_t freeEnd = ApplicationSpaceEnd;
+  std::uint64_t freeEnd = AddressSpaceEnd;
   Mapping mapping;
   MapsResult result;
   while ((result = NextMapping(reader, mapping)) == MapsLine) {
-    if (mapping.start >= ApplicationSpaceEnd) break;
+    if (mapping.start >= AddressSpaceEnd) break;
     if (mapping.end <= page) continue;
     if (mapping.start > page) {
       freeEnd = mapping.start;
@@ -490,7 +490,7 @@ SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMA
     }
     // Each maps line is a region of its own, even where its neighbour looks alike.
     close(reader.fd);
-    FillRegion(*lpBuffer, page, std::min(mapping.end, ApplicationSpaceEnd));
+    FillRegion(*lpBuffer, page, std::min(mapping.end, AddressSpaceEnd));
     bool accessible = mapping.readable || mapping.writable || mapping.executable;
     lpBuffer->AllocationBase = static_cast<ULONG_PTR>(mapping.start);
     lpBuffer->AllocationProtect = ProtectionOf(mapping);
@@ -512,10 +512,9 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
   HandleRecord* process = FindLiveHandle(hProcess, ProcessHandle);
   if (process == nullptr || (lpBuffer == nullptr && nSize != 0)) return FALSE;
-  // Nothing past the application space is read, as nothing there is reported.
+  // Nothing past 4 GiB is read, as nothing there is reported.
   std::uint64_t base = lpBaseAddress;
-  std::size_t size = static_cast<std::size_t>(
-      std::min<std::uint64_t>(nSize, base < ApplicationSpaceEnd ? ApplicationSpaceEnd - base : 0));
+  std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(nSize, AddressSpaceEnd - base));
   char* buffer = static_cast<char*>(lpBuffer);
   bool refused = false;
   std::size_t copied = CopyWithVmRead(*process, base, buffer, size, refused);
