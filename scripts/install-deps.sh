@@ -1,22 +1,34 @@
 #!/bin/bash
-# Installs what building and testing Mirvane needs on Debian 12: the native
-# toolchain with GoogleTest's sources, the 32-bit MinGW-w64 cross toolchain,
-# and Wine with its 32-bit half to run the Windows build.
+# Installs what building and testing Mirvane needs on Debian 12, skipping what
+# is there already.
+#   (no argument)  everything: the native toolchain with GoogleTest's sources;
+#                  the 32-bit MinGW-w64 cross toolchain and Wine with its 32-bit
+#                  half for the Windows build; the MIPS cross tools and an ISO
+#                  writer for the marker program; the 32-bit pcsxr emulator with
+#                  Xvfb, Mesa and ImageMagick for the test on a real emulator.
+#   native         only what the native build and its tests need.
 set -euo pipefail
 
-packages=(cmake make g++ googletest python3 g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32)
+packages=(cmake make g++ googletest python3)
+if [ "${1:-}" != native ]; then
+  packages+=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386
+             binutils-mipsel-linux-gnu genisoimage
+             xvfb imagemagick libgl1-mesa-dri libglx-mesa0
+             pcsxr:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386)
+fi
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-  missing+=(wine32)
+[ ${#missing[@]} -gt 0 ] || exit 0
+
+# Wine's 32-bit half and the emulator come from the i386 architecture.
+if [ "${1:-}" != native ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -q
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+"${sudo_cmd[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
