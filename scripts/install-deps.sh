@@ -5,7 +5,8 @@
 #                  the 32-bit MinGW-w64 cross toolchain and Wine with its 32-bit
 #                  half for the Windows build; the MIPS cross tools and an ISO
 #                  writer for the marker program; the 32-bit pcsxr emulator with
-#                  Xvfb, Mesa and ImageMagick for the test on a real emulator.
+#                  Xvfb, Mesa and ImageMagick for the test on a real emulator;
+#                  clang with its fuzzer and sanitizer runtimes.
 #   native         only what the native build and its tests need.
 set -euo pipefail
 
@@ -14,7 +15,8 @@ if [ "${1:-}" != native ]; then
   packages+=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386
              binutils-mipsel-linux-gnu genisoimage
              xvfb imagemagick libgl1-mesa-dri libglx-mesa0
-             pcsxr:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386)
+             pcsxr:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386
+             clang libclang-rt-14-dev)
 fi
 
 sudo_cmd=()
