@@ -55,7 +55,7 @@ TEST(ParseCommandLine, TypeSwitchesReadFirstSecondAndLastCharacters) {
   struct Case {
     const char* arg;
     int type;
-  } cases[] = {{"/0", 0}, {"/1", 1}, {"/2", 2}, {"/3", 3}, {"/4", 4}, {"/-1", -1}, {"/-4", -4},
+  } cases[] = {{"/0", 0},  {"/1", 1},  {"/2", 2},    {"/3", 3},  {"/4", 4},    {"/-1", -1}, {"/-4", -4},
                {"/12", 2}, {"/x4", 4}, {"/--3", -3}, {"/-0", 0}, {"/-x2", -2}, {"/hex1", 1}};
   RunSettings s;
   for (const Case& c : cases) {

@@ -60,8 +60,10 @@ std::uint32_t PatternWord(std::size_t index) {
 char FileByte(std::size_t index) { return static_cast<char>('a' + index % 23); }
 
 void StopChild(Child& child) {
-  if (child.release >= 0) close(child.release);
-  else kill(child.pid, SIGKILL);
+  if (child.release >= 0)
+    close(child.release);
+  else
+    kill(child.pid, SIGKILL);
   waitpid(child.pid, nullptr, 0);
 }
 
@@ -263,8 +265,8 @@ bool StartMappingChild(Child& child) {
     const int flags = MAP_PRIVATE | MAP_FIXED_NOREPLACE;
     void* words = mmap(reinterpret_cast<void*>(ReadWriteBase), ReadWriteSize, PROT_READ | PROT_WRITE,
                        flags | MAP_ANONYMOUS, -1, 0);
-    void* none = mmap(reinterpret_cast<void*>(NoAccessBase), NoAccessSize, PROT_NONE,
-                      flags | MAP_ANONYMOUS, -1, 0);
+    void* none =
+        mmap(reinterpret_cast<void*>(NoAccessBase), NoAccessSize, PROT_NONE, flags | MAP_ANONYMOUS, -1, 0);
     void* mapped = mmap(reinterpret_cast<void*>(FileBase), FileMappingSize, PROT_READ, flags, file, 0);
     bool placed = words == reinterpret_cast<void*>(ReadWriteBase) &&
                   none == reinterpret_cast<void*>(NoAccessBase) &&

@@ -53,7 +53,9 @@ TEST(FindEmulatorProcess, BlanksAroundTheNameDoNotPreventAMatch) {
   ListProcesses({{10, "emu.exe"}, {20, "z.exe"}});
   EXPECT_EQ(FindEmulatorProcess("  emu.exe\t"), 10u);
   EXPECT_EQ(FindEmulatorProcess(" 10 "), 10u);
-  EXPECT_EQ(FindEmulatorProcess("\x01" "EMU.exe "), 10u);
+  EXPECT_EQ(FindEmulatorProcess("\x01"
+                                "EMU.exe "),
+            10u);
 }
 
 TEST(FindEmulatorProcess, CaseFoldingTouchesOnlyAsciiLetters) {

@@ -12,8 +12,8 @@ struct Slots {
   Address start, end;
 };
 
-Slots ScanWith(void (*scan)(const unsigned char*, std::size_t, Address), const std::vector<unsigned char>& buffer,
-               std::size_t size) {
+Slots ScanWith(void (*scan)(const unsigned char*, std::size_t, Address),
+               const std::vector<unsigned char>& buffer, std::size_t size) {
   ClearFoundSlots();
   scan(buffer.data(), size, 0x10000000);
   return {FoundSlots[0], FoundSlots[1]};
@@ -67,7 +67,8 @@ TEST(ScanRegionBuffer, FindsTheFirstAndLastStepsButNothingOneBytePast) {
     ExpectSameHits(buffer, size, "size " + std::to_string(size));
     // A marker that would end one byte past the region is not in it.
     std::vector<unsigned char> past(size + 4, 0);
-    std::memcpy(past.data() + ((size - MarkerLength + 4) & ~static_cast<std::size_t>(3)), MarkerTable[0], MarkerLength);
+    std::memcpy(past.data() + ((size - MarkerLength + 4) & ~static_cast<std::size_t>(3)), MarkerTable[0],
+                MarkerLength);
     EXPECT_EQ(ScanWith(ScanRegionBuffer, past, size).start, 0u) << size;
   }
   // A buffer of just one marker holds one step.

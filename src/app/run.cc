@@ -55,8 +55,7 @@ int RunMirvane(const std::vector<std::string>& arguments) {
         WriteOutputLine(WrongUsageMessage);
         FlushOutput();
         return 0;
-      case ParseRun:
-        break;
+      case ParseRun: break;
     }
     ClearFoundSlots();
     stage = "searching";

@@ -25,9 +25,7 @@ void ClearFoundSlots() {
   for (Address& slot : FoundSlots) slot = 0;
 }
 
-void RecordHit(int m, Address address) {
-  FoundSlots[m] = FoundSlots[m] == 0 ? address : AmbiguousHit;
-}
+void RecordHit(int m, Address address) { FoundSlots[m] = FoundSlots[m] == 0 ? address : AmbiguousHit; }
 
 Address EvaluateRamBase(const Address slots[MarkerCount]) {
   const Address s = slots[0];

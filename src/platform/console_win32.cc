@@ -26,8 +26,8 @@ bool WriteStandardOutput(const char* data, std::size_t size, std::string& failur
     if (!WriteFile(out, data, static_cast<DWORD>(size), &written, nullptr) || written == 0) {
       char message[256] = "";
       const DWORD error = GetLastError();
-      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                     message, sizeof message, nullptr);
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, message,
+                     sizeof message, nullptr);
       failure = message[0] ? message : "write error " + std::to_string(error);
       while (!failure.empty() && (failure.back() == '\n' || failure.back() == '\r')) failure.pop_back();
       return false;
@@ -43,8 +43,7 @@ void WriteStandardError(const std::string& text) {
   std::string oem = text;
   if (!oem.empty()) CharToOemBuffA(text.data(), &oem[0], static_cast<DWORD>(oem.size()));
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), oem.data(), static_cast<DWORD>(oem.size()), &written,
-            nullptr);
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), oem.data(), static_cast<DWORD>(oem.size()), &written, nullptr);
 }
 
 const char* LineEnd() { return "\r\n"; }

@@ -70,7 +70,8 @@ void AddRegion(ULONG_PTR base, SIZE_T size, DWORD state) {
   // Kept in address order, so a gap's end is the next region's base.
   size_t at = 0;
   while (at < System.regions.size() && System.regions[at].base < base) ++at;
-  System.regions.insert(System.regions.begin() + static_cast<long>(at), FakeRegion{base, size, state, size, {}});
+  System.regions.insert(System.regions.begin() + static_cast<long>(at),
+                        FakeRegion{base, size, state, size, {}});
 }
 
 void Put(ULONG_PTR address, const std::string& bytes) {
@@ -114,7 +115,8 @@ HANDLE CreateToolhelp32Snapshot(DWORD dwFlags, DWORD) {
 namespace {
 
 BOOL FillEntry(HANDLE hSnapshot, PROCESSENTRY32* entry) {
-  if (hSnapshot == nullptr || hSnapshot == InvalidHandleValue() || hSnapshot == &ProcessHandleTag) return FALSE;
+  if (hSnapshot == nullptr || hSnapshot == InvalidHandleValue() || hSnapshot == &ProcessHandleTag)
+    return FALSE;
   if (entry->dwSize != sizeof(PROCESSENTRY32)) return FALSE;
   FakeSnapshot* snapshot = static_cast<FakeSnapshot*>(hSnapshot);
   if (snapshot->next >= System.processes.size()) return FALSE;
@@ -206,7 +208,8 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
   for (const auto& piece : region->contents) {
     for (size_t i = 0; i < piece.second.size(); ++i) {
       const SIZE_T at = piece.first + static_cast<SIZE_T>(i);
-      if (at >= offset && at - offset < copied) out[at - offset] = static_cast<unsigned char>(piece.second[i]);
+      if (at >= offset && at - offset < copied)
+        out[at - offset] = static_cast<unsigned char>(piece.second[i]);
     }
   }
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = copied;

@@ -25,21 +25,21 @@ void RefuseOpen();
 
 // The target's address space; regions must not overlap. Gaps read as free.
 void AddRegion(ULONG_PTR base, SIZE_T size, DWORD state);
-void Put(ULONG_PTR address, const std::string& bytes);  // into the region holding it
+void Put(ULONG_PTR address, const std::string& bytes);     // into the region holding it
 void LimitReadable(ULONG_PTR base, SIZE_T readableBytes);  // short reads of that region
 void FailQueryAt(ULONG_PTR address);
 void SetMaximumApplicationAddress(ULONG_PTR bound);
 void FailAllocationsFrom(int nth);  // the nth copy buffer (1-based) and after are refused
 
 // What the code under test did.
-int OpenSnapshots();                // created and not yet closed
-DWORD OpenedPid();                  // 0 when OpenProcess was never asked
+int OpenSnapshots();  // created and not yet closed
+DWORD OpenedPid();    // 0 when OpenProcess was never asked
 DWORD OpenedAccess();
 bool OpenedInheritable();
-std::vector<ULONG_PTR> Reads();     // base addresses of the reads, in order
+std::vector<ULONG_PTR> Reads();  // base addresses of the reads, in order
 std::vector<SIZE_T> ReadSizes();
-int LiveBuffers();                  // copy buffers allocated and not yet released
-int MostLiveBuffers();              // the most that were ever alive at once
+int LiveBuffers();      // copy buffers allocated and not yet released
+int MostLiveBuffers();  // the most that were ever alive at once
 int Queries();
 
 }  // namespace fake

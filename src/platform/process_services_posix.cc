@@ -281,8 +281,7 @@ bool ParseMapsLine(char* line, Mapping& mapping) {
   std::uint64_t end = 0;
   std::uint64_t inode = 0;
   char perms[5] = {};
-  if (std::sscanf(line, "%" SCNx64 "-%" SCNx64 " %4s %*s %*s %" SCNu64, &start, &end, perms,
-                  &inode) != 4 ||
+  if (std::sscanf(line, "%" SCNx64 "-%" SCNx64 " %4s %*s %*s %" SCNu64, &start, &end, perms, &inode) != 4 ||
       end <= start) {
     return false;
   }
@@ -344,8 +343,8 @@ std::size_t ReadableLength(const HandleRecord& process, std::uint64_t from, std:
 
 // Copies with process_vm_readv as far as it goes; `refused` tells that the
 // call itself is not allowed here, so that another way may be tried.
-std::size_t CopyWithVmRead(const HandleRecord& process, std::uint64_t base, char* buffer,
-                           std::size_t size, bool& refused) {
+std::size_t CopyWithVmRead(const HandleRecord& process, std::uint64_t base, char* buffer, std::size_t size,
+                           bool& refused) {
   std::size_t done = 0;
   refused = false;
   while (done < size) {
@@ -364,8 +363,7 @@ std::size_t CopyWithVmRead(const HandleRecord& process, std::uint64_t base, char
   return done;
 }
 
-std::size_t CopyWithProcMem(const HandleRecord& process, std::uint64_t base, char* buffer,
-                            std::size_t size) {
+std::size_t CopyWithProcMem(const HandleRecord& process, std::uint64_t base, char* buffer, std::size_t size) {
   std::size_t readable = ReadableLength(process, base, size);
   std::size_t done = 0;
   while (done < readable) {
