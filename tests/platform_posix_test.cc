@@ -526,14 +526,26 @@ TEST(ProcessMemory, ReadsGiveTheSameResultsWhereProcessVmReadvIsRefused) {
 }
 #endif
 
-TEST(VirtualAlloc, GivesHugePageAlignedBuffersAndReleasesThemWhole) {
-  EXPECT_EQ(nullptr, platform::VirtualAlloc(nullptr, 0, platform::MEM_COMMIT | platform::MEM_RESERVE,
-                                            platform::PAGE_READWRITE));
+int MappedPages(void* buffer, SIZE_T size) {
+  const SIZE_T page = static_cast<SIZE_T>(sysconf(_SC_PAGESIZE));
+  int mapped = 0;
+  for (SIZE_T offset = 0; offset < size + 2 * page; offset += page) {
+    unsigned char resident;
+    if (mincore(static_cast<char*>(buffer) - page + offset, 1, &resident) == 0) ++mapped;
+  }
+  return mapped;
+}
+
+void* Allocate(SIZE_T size) {
+  return platform::VirtualAlloc(nullptr, size, platform::MEM_COMMIT | platform::MEM_RESERVE,
+                                platform::PAGE_READWRITE);
+}
+
+TEST(VirtualAlloc, GivesHugePageAlignedBuffersAndKeepsAtMostOneReleasedForReuse) {
+  EXPECT_EQ(nullptr, Allocate(0));
   const SIZE_T size = 0x300005;
-  void* first = platform::VirtualAlloc(nullptr, size, platform::MEM_COMMIT | platform::MEM_RESERVE,
-                                       platform::PAGE_READWRITE);
-  void* second = platform::VirtualAlloc(nullptr, 100, platform::MEM_COMMIT | platform::MEM_RESERVE,
-                                        platform::PAGE_READWRITE);
+  void* first = Allocate(size);
+  void* second = Allocate(100);
   ASSERT_NE(nullptr, first);
   ASSERT_NE(nullptr, second);
   EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(first) % 0x200000);
@@ -543,15 +555,20 @@ TEST(VirtualAlloc, GivesHugePageAlignedBuffersAndReleasesThemWhole) {
   EXPECT_EQ(platform::FALSE, platform::VirtualFree(first, size, platform::MEM_RELEASE));
   EXPECT_EQ(platform::TRUE, platform::VirtualFree(first, 0, platform::MEM_RELEASE));
   EXPECT_EQ(platform::FALSE, platform::VirtualFree(first, 0, platform::MEM_RELEASE));
-  // Nothing of it stays mapped, from the page in front to the end.
-  const SIZE_T page = static_cast<SIZE_T>(sysconf(_SC_PAGESIZE));
-  int mappedPages = 0;
-  for (SIZE_T offset = 0; offset < size + 2 * page; offset += page) {
-    unsigned char resident;
-    if (mincore(static_cast<char*>(first) - page + offset, 1, &resident) == 0) ++mappedPages;
+  // The next buffer of no larger size reuses the released one's pages.
+  void* again = Allocate(size - 0x1000);
+  EXPECT_EQ(first, again);
+  EXPECT_EQ(platform::TRUE, platform::VirtualFree(again, 0, platform::MEM_RELEASE));
+  // A larger one does not, and the kept one goes before it is mapped.
+  void* larger = Allocate(size + 0x200000);
+  ASSERT_NE(nullptr, larger);
+  if (larger != first) {
+    EXPECT_EQ(0, MappedPages(first, size));  // unless the new mapping took its place
   }
-  EXPECT_EQ(0, mappedPages);
+  EXPECT_EQ(platform::TRUE, platform::VirtualFree(larger, 0, platform::MEM_RELEASE));
+  // Releasing another buffer unmaps the one kept before: only one is ever kept.
   EXPECT_EQ(platform::TRUE, platform::VirtualFree(second, 0, platform::MEM_RELEASE));
+  EXPECT_EQ(0, MappedPages(larger, size + 0x200000));
   EXPECT_EQ(platform::FALSE, platform::VirtualFree(nullptr, 0, platform::MEM_RELEASE));
 }
 

@@ -73,6 +73,18 @@ struct AllocationHeader {
 };
 
 AllocationHeader* LiveAllocations = nullptr;
+// The last released buffer, kept mapped for the next one of no larger size:
+// the walk releases each region's copy before it allocates the next, and
+// fresh pages cost the kernel a zeroing on first touch. At most one is kept,
+// and it goes before a larger buffer is mapped, so there is never more than
+// one copy buffer's worth of memory.
+AllocationHeader* IdleAllocation = nullptr;
+
+void UnmapAllocation(AllocationHeader* header) {
+  void* mapping = header->mapping;
+  std::size_t length = header->mappingLength;  // the header goes with the mapping
+  munmap(mapping, length);
+}
 
 struct StatFields {
   std::string shortName;  // the kernel's name between the parentheses
@@ -532,6 +544,16 @@ void* VirtualAlloc(void* lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD
   const std::size_t size = static_cast<std::size_t>(dwSize);
   if (size > SIZE_MAX - HugePageSize - 2 * page) return nullptr;
   const std::size_t bufferLength = (size + page - 1) & ~(page - 1);
+  if (IdleAllocation != nullptr) {
+    AllocationHeader* idle = IdleAllocation;
+    IdleAllocation = nullptr;
+    if (idle->mappingLength - page >= bufferLength) {
+      idle->nextLive = LiveAllocations;
+      LiveAllocations = idle;
+      return idle->buffer;
+    }
+    UnmapAllocation(idle);
+  }
   const std::size_t rawLength = page + HugePageSize + bufferLength;
   void* raw = mmap(nullptr, rawLength, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
@@ -564,9 +586,9 @@ BOOL VirtualFree(void* lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
     AllocationHeader* header = *link;
     if (header->buffer != lpAddress) continue;
     *link = header->nextLive;
-    void* mapping = header->mapping;
-    std::size_t length = header->mappingLength;  // the header goes with the mapping
-    return munmap(mapping, length) == 0 ? TRUE : FALSE;
+    if (IdleAllocation != nullptr) UnmapAllocation(IdleAllocation);
+    IdleAllocation = header;
+    return TRUE;
   }
   return FALSE;
 }

@@ -1,0 +1,102 @@
+// The end-to-end benchmark's target: commits TOTAL_MIB of memory below 4 GiB
+// in regions of REGION_MIB, fills every byte so that every page is really
+// there, and holds the two markers once, as an emulator's RAM would hold them.
+// It prints "READY <start-marker address in hex>" and lives until its standard
+// input closes, so it ends with the script that started it.
+//
+//   bulk_target TOTAL_MIB [REGION_MIB]      (REGION_MIB: 64 unless given)
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "locator/markers.h"
+
+namespace {
+
+const std::uint64_t FirstRegionAddress = 0x10000000;
+const std::uint64_t AddressSpaceEnd = 0x100000000ull;
+// Left unmapped after each region, so the kernel never merges two of them into one mapping.
+const std::uint64_t GapSize = 0x10000;
+
+// Maps one region at or above `next`, below 4 GiB, without touching anything mapped there.
+unsigned char* MapRegion(std::uint64_t& next, std::uint64_t size) {
+  while (next + size <= AddressSpaceEnd) {
+    void* const wanted = reinterpret_cast<void*>(static_cast<std::uintptr_t>(next));
+    next += size + GapSize;
+    void* const got =
+        mmap(wanted, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (got == wanted) return static_cast<unsigned char*>(got);
+    // A kernel without MAP_FIXED_NOREPLACE takes the address as a hint only.
+    if (got != MAP_FAILED) munmap(got, size);
+  }
+  return nullptr;
+}
+
+// xorshift64 bytes: every page written, and nothing in them looks like a marker
+// but by a chance too small to matter.
+void FillRegion(unsigned char* region, std::uint64_t size, std::uint64_t& state) {
+  for (std::uint64_t at = 0; at < size; at += 8) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    std::memcpy(region + at, &state, 8);
+  }
+}
+
+bool ParseMebibytes(const char* text, std::uint64_t& mebibytes) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value == 0 || value > 4096) return false;
+  mebibytes = value;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::uint64_t totalMib = 0;
+  std::uint64_t regionMib = 64;
+  if (argc < 2 || argc > 3 || !ParseMebibytes(argv[1], totalMib) ||
+      (argc == 3 && !ParseMebibytes(argv[2], regionMib)) || regionMib < 2) {
+    std::fprintf(stderr, "usage: bulk_target TOTAL_MIB [REGION_MIB]   (REGION_MIB at least 2)\n");
+    return 2;
+  }
+  const std::uint64_t regionSize = regionMib << 20;
+  const std::uint64_t regionCount = (totalMib + regionMib - 1) / regionMib;
+
+  std::vector<unsigned char*> regions;
+  std::uint64_t next = FirstRegionAddress;
+  std::uint64_t random = 0x2545F4914F6CDD1Dull;
+  for (std::uint64_t i = 0; i < regionCount; ++i) {
+    unsigned char* region = MapRegion(next, regionSize);
+    if (region == nullptr) {
+      std::fprintf(stderr, "bulk_target: no room below 4 GiB for region %llu\n",
+                   static_cast<unsigned long long>(i));
+      return 1;
+    }
+    FillRegion(region, regionSize, random);
+    regions.push_back(region);
+  }
+
+  // The 2 MiB of emulated RAM lie inside the middle region, on a 4-byte step.
+  const std::uint64_t ramOffset = ((regionSize - MainRamSize) / 2) & ~std::uint64_t{3};
+  unsigned char* const ram = regions[regions.size() / 2] + ramOffset;
+  std::memcpy(ram, MarkerTable[0], MarkerLength);
+  std::memcpy(ram + MainRamSize - MarkerLength, MarkerTable[1], MarkerLength);
+
+  std::printf("READY %lx\n", static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(ram)));
+  std::fflush(stdout);
+  char ignored[256];
+  for (;;) {
+    const ssize_t count = read(STDIN_FILENO, ignored, sizeof ignored);
+    if (count == 0 || (count < 0 && errno != EINTR)) break;
+  }
+  return 0;
+}

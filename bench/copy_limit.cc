@@ -1,0 +1,122 @@
+// The copy-only pass of the end-to-end benchmark: what reading the target's
+// memory costs with nothing else around it. Every readable mapping of at least
+// 2 MiB below 4 GiB is copied whole with process_vm_readv into one buffer that
+// is reused from region to region, so no page of it faults in twice: the
+// limit. With --fresh-buffer each region gets a buffer of its own, released
+// after the copy, as the walk must do; the difference is what the kernel
+// spends handing out fresh, zeroed pages. Buffers are placed as the walk
+// places its copies (2 MiB-aligned, huge pages asked for).
+//
+//   copy_limit [--fresh-buffer] PID     prints "<regions> regions, <bytes> bytes copied"
+#include <sys/mman.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const std::uint64_t AddressSpaceEnd = 0x100000000ull;
+const std::uint64_t SmallestRegion = 0x200000;
+const std::size_t HugePageSize = 0x200000;
+
+struct Region {
+  std::uint64_t start;
+  std::uint64_t size;
+};
+
+bool ListRegions(long pid, std::vector<Region>& regions) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%ld/maps", pid);
+  std::FILE* maps = std::fopen(path, "r");
+  if (maps == nullptr) return false;
+  char line[4096];
+  while (std::fgets(line, sizeof line, maps) != nullptr) {
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+    char perms[5] = {};
+    if (std::sscanf(line, "%" SCNx64 "-%" SCNx64 " %4s", &start, &end, perms) != 3) continue;
+    if (end > AddressSpaceEnd || end - start < SmallestRegion || perms[0] != 'r') continue;
+    regions.push_back({start, end - start});
+  }
+  std::fclose(maps);
+  return true;
+}
+
+struct Buffer {
+  char* start;  // 2 MiB-aligned
+  void* mapping;
+  std::size_t mappingLength;
+};
+
+bool AllocateHugePageBuffer(std::size_t size, Buffer& buffer) {
+  buffer.mappingLength = size + HugePageSize;
+  buffer.mapping =
+      mmap(nullptr, buffer.mappingLength, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (buffer.mapping == MAP_FAILED) return false;
+  const std::uintptr_t aligned =
+      (reinterpret_cast<std::uintptr_t>(buffer.mapping) + HugePageSize - 1) & ~(HugePageSize - 1);
+  buffer.start = reinterpret_cast<char*>(aligned);
+  madvise(buffer.start, size, MADV_HUGEPAGE);
+  return true;
+}
+
+std::uint64_t CopyRegion(pid_t pid, const Region& region, char* buffer) {
+  std::uint64_t done = 0;
+  while (done < region.size) {
+    iovec local = {buffer + done, static_cast<std::size_t>(region.size - done)};
+    iovec remote = {reinterpret_cast<void*>(static_cast<std::uintptr_t>(region.start + done)), local.iov_len};
+    const ssize_t count = process_vm_readv(pid, &local, 1, &remote, 1, 0);
+    if (count <= 0) break;
+    done += static_cast<std::uint64_t>(count);
+  }
+  return done;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool freshBuffer = argc == 3 && std::strcmp(argv[1], "--fresh-buffer") == 0;
+  const int pidArgument = freshBuffer ? 2 : 1;
+  char* end = nullptr;
+  const long pid = argc == pidArgument + 1 ? std::strtol(argv[pidArgument], &end, 10) : 0;
+  if (pid <= 0 || *end != '\0') {
+    std::fprintf(stderr, "usage: copy_limit [--fresh-buffer] PID\n");
+    return 2;
+  }
+  std::vector<Region> regions;
+  if (!ListRegions(pid, regions)) {
+    std::fprintf(stderr, "copy_limit: cannot read the maps of process %ld\n", pid);
+    return 1;
+  }
+  std::uint64_t largest = 0;
+  for (const Region& region : regions) largest = std::max(largest, region.size);
+  Buffer reused = {};
+  if (!freshBuffer && largest != 0 && !AllocateHugePageBuffer(static_cast<std::size_t>(largest), reused)) {
+    std::fprintf(stderr, "copy_limit: no memory for a buffer of %" PRIu64 " bytes\n", largest);
+    return 1;
+  }
+  std::uint64_t copied = 0;
+  for (const Region& region : regions) {
+    Buffer buffer = reused;
+    if (freshBuffer && !AllocateHugePageBuffer(static_cast<std::size_t>(region.size), buffer)) {
+      std::fprintf(stderr, "copy_limit: no memory for a buffer of %" PRIu64 " bytes\n", region.size);
+      return 1;
+    }
+    const std::uint64_t count = CopyRegion(static_cast<pid_t>(pid), region, buffer.start);
+    if (freshBuffer) munmap(buffer.mapping, buffer.mappingLength);
+    if (count != region.size) {
+      std::fprintf(stderr, "copy_limit: short copy at %" PRIx64 "\n", region.start);
+      return 1;
+    }
+    copied += count;
+  }
+  std::printf("%zu regions, %" PRIu64 " bytes copied\n", regions.size(), copied);
+  return 0;
+}

@@ -1,0 +1,80 @@
+#!/bin/bash
+# Runs every benchmark and prints the report (Markdown) with the machine it ran on:
+#   - the scan's throughput over a 256 MiB buffer beside memcpy and the naive
+#     reference scan, natively and for the Windows build in-process under Wine;
+#   - the native tool end to end against a bulk target, beside the copy-only
+#     limit and Debian's scanmem, with its peak memory.
+# Installs what it needs first. Builds in build/bench-native and build/bench-win32;
+# the figures and the report are left in build/bench-results.
+#
+#   bash bench/run-all.sh            the full run (a few minutes)
+#   bash bench/run-all.sh --quick    smaller targets, fewer repetitions (CI's optional stage)
+#
+# The report goes to standard output, progress and the benchmarks' own output
+# to standard error. Exits 0 when the benchmarks ran, also when a target figure is missed (the
+# report marks it MISSED); non-zero only when something could not run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+case "${1:-}" in
+  --quick) quick=1 ;;
+  "") ;;
+  *) echo "usage: bash bench/run-all.sh [--quick]" >&2; exit 2 ;;
+esac
+
+if [ "$quick" -eq 1 ]; then
+  scan_options=(--benchmark_repetitions=3 --benchmark_min_time=0.1)
+  e2e_options=(--sizes 256,1024 --rounds 3 --scanmem-rounds 1)
+else
+  scan_options=(--benchmark_repetitions=10)
+  e2e_options=(--sizes 256,1024,2048 --rounds 9 --scanmem-rounds 3)
+fi
+scan_options+=(--benchmark_report_aggregates_only=true)
+
+echo "=== installing what is missing" >&2
+bash scripts/install-deps.sh >&2
+bench_packages=(libbenchmark-dev scanmem)
+missing=()
+for p in "${bench_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -q >&2
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}" >&2
+fi
+benchmark_source=$(bash bench/fetch-benchmark-source.sh build/bench-src)
+
+results=build/bench-results
+rm -rf "$results"
+mkdir -p "$results"
+
+echo "=== native: build" >&2
+cmake -S . -B build/bench-native -DCMAKE_BUILD_TYPE=Release -DMIRVANE_TESTS=OFF -DMIRVANE_BENCH=ON >/dev/null
+cmake --build build/bench-native -j 2 --target Mirvane scan_bench bulk_target copy_limit >&2
+
+echo "=== win32: build" >&2
+cmake --no-warn-unused-cli -S . -B build/bench-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release \
+  -DMIRVANE_TESTS=OFF -DMIRVANE_BENCH=ON -DMIRVANE_BENCHMARK_SOURCE="$benchmark_source" >/dev/null
+cmake --build build/bench-win32 -j 2 --target scan_bench >&2
+
+echo "=== native: scan" >&2
+build/bench-native/bench/scan_bench "${scan_options[@]}" --benchmark_out="$results/scan-native.json" \
+  --benchmark_out_format=json >&2
+
+echo "=== win32: scan, in-process under Wine" >&2
+export WINEPREFIX="$PWD/build/bench-win32/wineprefix" WINEDEBUG=-all DISPLAY=
+mkdir -p "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1 || true
+# Wine takes the relative output path from the folder it was started in.
+(cd "$results" && wine ../bench-win32/bench/scan_bench.exe "${scan_options[@]}" \
+  --benchmark_out=scan-win32.json --benchmark_out_format=json >&2)
+wineserver -k 2>/dev/null || true  # this prefix's server only
+
+echo "=== native: end to end" >&2
+python3 bench/e2e_bench.py --build build/bench-native "${e2e_options[@]}" --json "$results/e2e.json" >&2
+
+echo "=== report (also in $results/report.md)" >&2
+python3 bench/report.py "$results" | tee "$results/report.md"
