@@ -49,6 +49,17 @@ TEST(FindEmulatorProcess, WithoutAUsableNameTheLastOtherProcess) {
   EXPECT_EQ(FindEmulatorProcess("Mirvane.exe"), 20u);
 }
 
+TEST(FindEmulatorProcess, WhatTheToolStartedIsPassedOverLikeTheToolItself) {
+  // A console host created for the tool is listed after it.
+  ListProcesses({{10, "emu.exe"}, {50, "Mirvane.exe"}});
+  fake::AddProcess(60, "conhost.exe", 50);
+  EXPECT_EQ(FindEmulatorProcess(""), 10u);
+  EXPECT_EQ(FindEmulatorProcess("conhost.exe"), 10u);
+  // Other processes' children count as usual.
+  fake::AddProcess(70, "conhost.exe", 10);
+  EXPECT_EQ(FindEmulatorProcess(""), 70u);
+}
+
 TEST(FindEmulatorProcess, BlanksAroundTheNameDoNotPreventAMatch) {
   ListProcesses({{10, "emu.exe"}, {20, "z.exe"}});
   EXPECT_EQ(FindEmulatorProcess("  emu.exe\t"), 10u);

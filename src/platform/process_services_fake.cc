@@ -10,6 +10,7 @@ namespace {
 struct FakeProcess {
   platform::DWORD pid;
   std::string exeFile;
+  platform::DWORD parentPid;
 };
 
 struct FakeRegion {
@@ -62,7 +63,9 @@ namespace fake {
 
 void Reset() { System = FakeSystem(); }
 void SetOwnPid(DWORD pid) { System.ownPid = pid; }
-void AddProcess(DWORD pid, const std::string& exeFile) { System.processes.push_back({pid, exeFile}); }
+void AddProcess(DWORD pid, const std::string& exeFile, DWORD parentPid) {
+  System.processes.push_back({pid, exeFile, parentPid});
+}
 void FailSnapshot() { System.snapshotFails = true; }
 void RefuseOpen() { System.openRefused = true; }
 
@@ -122,6 +125,7 @@ BOOL FillEntry(HANDLE hSnapshot, PROCESSENTRY32* entry) {
   if (snapshot->next >= System.processes.size()) return FALSE;
   const FakeProcess& process = System.processes[snapshot->next++];
   entry->th32ProcessID = process.pid;
+  entry->th32ParentProcessID = process.parentPid;
   std::memset(entry->szExeFile, 0, sizeof entry->szExeFile);
   std::strncpy(entry->szExeFile, process.exeFile.c_str(), sizeof entry->szExeFile - 1);
   return TRUE;

@@ -19,7 +19,7 @@ void Reset();
 
 // The process list, in snapshot order (the first entry is the system's own).
 void SetOwnPid(DWORD pid);
-void AddProcess(DWORD pid, const std::string& exeFile);
+void AddProcess(DWORD pid, const std::string& exeFile, DWORD parentPid = 0);
 void FailSnapshot();
 void RefuseOpen();
 

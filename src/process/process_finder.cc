@@ -38,7 +38,10 @@ DWORD FindEmulatorProcess(const std::string& emulatorName) {
   DWORD selected = 0;
   DWORD lastPid = 0;
   while (Process32Next(snapshot, &entry)) {
-    if (entry.th32ProcessID == ownPid) continue;
+    // Neither the tool nor what was started for it (the console host that
+    // Windows creates for a console program) is ever the emulator; such a
+    // child, listed after the tool, would otherwise be the default choice.
+    if (entry.th32ProcessID == ownPid || entry.th32ParentProcessID == ownPid) continue;
     const std::string lastExe(entry.szExeFile, strnlen(entry.szExeFile, sizeof entry.szExeFile));
     lastPid = entry.th32ProcessID;
     const std::string pidText = std::to_string(lastPid);

@@ -6,7 +6,8 @@
 
 #include "platform/process_services.h"
 
-// The chosen process ID; 0 when no process can be chosen. Never the tool itself.
+// The chosen process ID; 0 when no process can be chosen. Never the tool
+// itself, nor a process it started.
 platform::DWORD FindEmulatorProcess(const std::string& emulatorName);
 
 // `text` without the blanks and control characters (codes up to 0x20) at both ends.

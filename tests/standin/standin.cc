@@ -1,7 +1,9 @@
 // A stand-in for an emulator that runs the marker program: it commits memory,
 // writes the start and end markers of the 2 MiB main RAM where a scenario
 // says, announces its PID and the RAM base that Mirvane should report (0 where
-// it should find nothing), and waits until it is told to stop.
+// it should find nothing), and waits until it is told to stop: until its
+// standard input ends, or until the time limit has passed (not under Wine,
+// which can't wait on a Unix pipe with a time limit).
 //
 //   StandInEmu SCENARIO [--seconds N]     (N: time limit, default 120)
 //   StandInEmu --list
@@ -197,6 +199,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "StandInEmu %s: %s\n", argv[1], staging.problem);
     return staging.status;
   }
+  AllowMemoryReaders();
   std::printf("pid %lu\nexpect 0x%08lX\nready\n", static_cast<unsigned long>(CurrentProcessId()),
               static_cast<unsigned long>(staging.expected));
   std::fflush(stdout);

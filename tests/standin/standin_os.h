@@ -28,5 +28,8 @@ std::uint32_t AddressOf(const unsigned char* memory);
 
 std::uint32_t CurrentProcessId();
 
+// Lets other processes of the same user read our memory.
+void AllowMemoryReaders();
+
 // Waits until standard input ends (or is closed) or `seconds` have passed.
 void WaitForStop(unsigned seconds);

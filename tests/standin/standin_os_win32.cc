@@ -36,22 +36,30 @@ std::uint32_t AddressOf(const unsigned char* memory) {
 
 std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 
+// Any process of the same user may read us already.
+void AllowMemoryReaders() {}
+
+// Where the pipe can be looked into (Windows itself), the wait ends at the end
+// of input or at the time limit. Wine can't look into a Unix pipe: there we
+// block until the input ends, and whoever started us closes it or ends us.
 void WaitForStop(unsigned seconds) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  const bool watchInput = input != nullptr && input != INVALID_HANDLE_VALUE && GetFileType(input) == FILE_TYPE_PIPE;
+  const bool isPipe = input != nullptr && input != INVALID_HANDLE_VALUE && GetFileType(input) == FILE_TYPE_PIPE;
   char discard[256];
+  DWORD got = 0;
   while (GetTickCount64() < deadline) {
-    if (watchInput) {
-      // A pipe can't be waited on: look whether it has data or has been closed.
-      DWORD available = 0;
-      if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) return;
-      if (available > 0) {
-        DWORD got = 0;
-        const DWORD wanted = available < sizeof discard ? available : sizeof discard;
-        if (!ReadFile(input, discard, wanted, &got, nullptr) || got == 0) return;
-        continue;
+    DWORD available = 0;
+    if (isPipe && !PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) {
+      if (GetLastError() == ERROR_BROKEN_PIPE) return;
+      while (ReadFile(input, discard, sizeof discard, &got, nullptr) && got > 0) {
       }
+      return;
+    }
+    if (available > 0) {
+      const DWORD wanted = available < sizeof discard ? available : sizeof discard;
+      if (!ReadFile(input, discard, wanted, &got, nullptr) || got == 0) return;
+      continue;
     }
     Sleep(50);
   }

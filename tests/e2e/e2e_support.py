@@ -1,0 +1,228 @@
+"""Plumbing for the end-to-end tests: starting and stopping the stand-in
+emulator, running the tool natively or through a Windows command prompt under
+Wine, and readying and ending Wine itself. Every wait has a time limit, and
+every process started here is stopped here, by its own PID."""
+
+import os
+import re
+import select
+import shutil
+import subprocess
+import tempfile
+import time
+
+STANDIN_READY_SECONDS = 60
+TOOL_SECONDS = 60
+STOP_SECONDS = 10
+WINEBOOT_SECONDS = 300
+
+# Written after each command given to the prompt; carries the error level.
+STATUS_LINE = re.compile(rb"@@status=(-?\d+)@@\r\n")
+PROMPT_READY = b"@@ready@@\r\n"
+
+
+class Skip(Exception):
+    """A case that can't be staged here."""
+
+
+def read_until(stream, wanted, seconds, what):
+    """Reads `stream` until the regex `wanted` matches; returns (match, data)."""
+    deadline = time.monotonic() + seconds
+    data = b""
+    fd = stream.fileno()
+    while True:
+        found = wanted.search(data)
+        if found:
+            return found, data
+        left = deadline - time.monotonic()
+        if left <= 0:
+            raise RuntimeError("no answer from %s within %d s; got %r" % (what, seconds, data[-400:]))
+        readable, _, _ = select.select([fd], [], [], left)
+        if readable:
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                raise RuntimeError("%s ended early; got %r" % (what, data[-400:]))
+            data += chunk
+
+
+def windows_path(path):
+    # Wine's drive Z: is the Unix root.
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def stop_process(process):
+    """Closes its input (the stand-in's cue to stop), then ends it by PID if it lingers."""
+    if process.poll() is None:
+        try:
+            process.stdin.close()
+        except OSError:
+            pass
+        try:
+            process.wait(STOP_SECONDS)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait(STOP_SECONDS)
+    for stream in (process.stdin, process.stdout):
+        if stream and not stream.closed:
+            stream.close()
+
+
+# ---------------------------------------------------------------- the setting
+
+def make_setting(tool, standin, wine, wineprefix=None, bat=None):
+    """Everything a case needs to know about how to run things here."""
+    setting = {
+        "tool": os.path.abspath(tool),
+        "wine": wine,
+        "bat": os.path.abspath(bat) if bat else None,
+        "scratch": tempfile.mkdtemp(prefix="mirvane-e2e-"),
+        "started": [],
+        "prompt": None,
+        "own_wineserver": False,
+    }
+    if wine:
+        setting["env"] = dict(os.environ, WINEDEBUG="-all", DISPLAY="",
+                              WINEPREFIX=os.path.abspath(wineprefix or default_wineprefix(tool)))
+        setting["standin"] = os.path.abspath(standin)
+        setting["line_end"] = b"\r\n"
+    else:
+        setting["env"] = dict(os.environ)
+        # A name of our own, so that no other run's stand-in can answer to it.
+        copy = os.path.join(setting["scratch"], "StandInEmu-%d" % os.getpid())
+        shutil.copy2(standin, copy)
+        setting["standin"] = copy
+        setting["line_end"] = b"\n"
+    setting["standin_name"] = os.path.basename(setting["standin"])
+    return setting
+
+
+def default_wineprefix(tool):
+    # The prefix lives in the build folder, beside the tool.
+    return os.path.join(os.path.dirname(os.path.abspath(tool)), "wineprefix")
+
+
+def start_wine(setting):
+    """Starts a persistent server and Wine's services, then one command prompt
+    that every later run of the tool goes through. Everything Wine starts for
+    itself is thus older than the stand-ins started afterwards."""
+    env = setting["env"]
+    os.makedirs(env["WINEPREFIX"], exist_ok=True)
+    # Fails when a server for this prefix runs already (the caller's): then it isn't ours to stop.
+    started = subprocess.run(["wineserver", "-p"], env=env, timeout=30,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    setting["own_wineserver"] = started.returncode == 0
+    subprocess.run(["wineboot", "-i"], env=env, timeout=WINEBOOT_SECONDS,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    prompt = subprocess.Popen(["wine", "cmd", "/q", "/v:on"], env=env, cwd=setting["scratch"],
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    setting["prompt"] = prompt
+    # Wine's prompt takes only the first line of what waits in its input: one line at a time.
+    prompt.stdin.write(b"echo @@ready@@\r\n")
+    prompt.stdin.flush()
+    read_until(prompt.stdout, re.compile(re.escape(PROMPT_READY)), WINEBOOT_SECONDS, "the command prompt")
+
+
+def stop_everything(setting):
+    for standin in setting["started"]:
+        stop_process(standin)
+    setting["started"] = []
+    prompt = setting["prompt"]
+    if prompt:
+        try:
+            prompt.stdin.write(b"exit\r\n")
+            prompt.stdin.flush()
+        except OSError:
+            pass
+        stop_process(prompt)
+        setting["prompt"] = None
+    if setting["own_wineserver"]:
+        subprocess.run(["wineserver", "-k"], env=setting["env"], timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        setting["own_wineserver"] = False
+    shutil.rmtree(setting["scratch"], ignore_errors=True)
+
+
+# ---------------------------------------------------------------- the stand-in
+
+def start_standin(setting, scenario):
+    """Starts the stand-in; returns its process, PID and the RAM base it expects."""
+    command = [setting["standin"], scenario, "--seconds", "300"]
+    if setting["wine"]:
+        command = ["wine"] + command
+    process = subprocess.Popen(command, env=setting["env"], stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    setting["started"].append(process)
+    try:
+        found, data = read_until(process.stdout, re.compile(rb"(ready|unsupported|failed)\r?\n"),
+                                 STANDIN_READY_SECONDS, "the stand-in (%s)" % scenario)
+    except RuntimeError:
+        release_standin(setting, process)
+        raise
+    if found.group(1) != b"ready":
+        release_standin(setting, process)
+        if found.group(1) == b"unsupported":
+            raise Skip("the stand-in can't stage %s on this platform" % scenario)
+        raise RuntimeError("the stand-in could not stage %s" % scenario)
+    pid = int(re.search(rb"pid (\d+)", data).group(1))
+    expect = int(re.search(rb"expect 0x([0-9A-F]{8})", data).group(1), 16)
+    return {"process": process, "pid": pid, "expect": expect}
+
+
+def release_standin(setting, process):
+    stop_process(process)
+    if process in setting["started"]:
+        setting["started"].remove(process)
+
+
+def stop_standin(setting, standin):
+    release_standin(setting, standin["process"])
+
+
+# ---------------------------------------------------------------- the tool
+
+def run_tool(setting, arguments):
+    """Runs the tool; returns its standard output and its exit status (under
+    Wine the full 32-bit one, read from the error level, as unsigned)."""
+    if setting["wine"]:
+        line = '"%s" %s' % (windows_path(setting["tool"]), " ".join(arguments))
+        return run_at_prompt(setting, line)
+    completed = subprocess.run([setting["tool"]] + arguments, env=setting["env"], timeout=TOOL_SECONDS,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    return completed.stdout, completed.returncode
+
+
+def start_tool(setting, arguments):
+    """The native tool, started without waiting (its PID is wanted)."""
+    return subprocess.Popen([setting["tool"]] + arguments, env=setting["env"],
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+
+def finish_tool(process):
+    try:
+        output, _ = process.communicate(timeout=TOOL_SECONDS)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.communicate()
+        raise
+    return output, process.returncode
+
+
+def run_at_prompt(setting, line):
+    """Runs one command line at the waiting prompt; the error level that it
+    leaves is read right after it, so it is the full 32-bit status."""
+    prompt = setting["prompt"]
+    prompt.stdin.write(line.encode("ascii") + b" & echo @@status=!errorlevel!@@\r\n")
+    prompt.stdin.flush()
+    found, data = read_until(prompt.stdout, STATUS_LINE, TOOL_SECONDS, "the command prompt")
+    if data[found.end():]:
+        raise RuntimeError("unexpected output after the status: %r" % data[found.end():])
+    return data[:found.start()], int(found.group(1)) & 0xFFFFFFFF
+
+
+def run_batch(setting, batch, arguments, answer):
+    """Runs a batch file in a prompt of its own (cmd /c), with `answer` as its
+    input; returns its output and exit status (the low 8 bits, as Wine gives it)."""
+    command = ["wine", "cmd", "/c", windows_path(batch)] + arguments
+    completed = subprocess.run(command, env=setting["env"], cwd=setting["scratch"], input=answer,
+                               timeout=TOOL_SECONDS, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    return completed.stdout, completed.returncode

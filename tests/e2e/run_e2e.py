@@ -1,0 +1,316 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the real Mirvane against the stand-in emulator.
+
+    run_e2e.py --tool PATH --standin PATH                      (native build)
+    run_e2e.py --tool PATH --standin PATH --wine [--bat PATH]  (Windows build under Wine)
+
+Prints one line per case and exits with 1 when any case fails. Under Wine the
+prefix is --wineprefix, else $WINEPREFIX, else "wineprefix" beside the tool; a
+Wine server that already runs for it is used and left running, one started
+here is stopped at the end."""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import e2e_support as e2e  # noqa: E402
+
+HELP_LINES = [
+    "",
+    "Mirvane v1.0, Brenlow_Works!",
+    "A tool for getting real address of game RAM from",
+    "                      any PlayStation1 emulator. Usage:",
+    '1) Load "TESSIL.EXE" or "TESSIL.ISO" in your emulator and run it',
+    "2) You should see green-blue screen flickering in the game window",
+    "3) Pause emulation it you can; or not do it",
+    "4) Run this Mirvane.exe or Mirvane.bat!",
+    "",
+    "      Command-line options:",
+    "Mirvane.exe [name | pid] [/type]",
+    '"name/pid" = executable name or processID of emulator.',
+    "                   (default is the last created process)",
+    '"type" = /0 for decimal, others for hexadecimal:',
+    " = /1 will add zeroes at beginning to make 8 digits;",
+    " = /2 will add 0x and zeroes; [default]",
+    " = /3 will add $ and zeroes;",
+    ' = /4 will add "h" at the end and zeroes;',
+    " Use /-1, /-2, /-3, /-4 accordingly to NOT add leading zeroes.",
+    "",
+    "Program will print result to the standard output,",
+    "Result will be zero if game RAM is not found.",
+    "Also, result is returned as the program exit code (%errorlevel%)",
+]
+USAGE_LINE = "Wrong usage. Try /? for help"
+OUTPUT_TYPES = ["/0", "/1", "/2", "/3", "/4", "/-1", "/-2", "/-3", "/-4"]
+
+# Scenario, and how many "Err!" lines come before its result on Linux and under Wine
+# (None: can't be staged there).
+SCENARIOS = [
+    ("ram-at-region-start", 0, 0),
+    ("ram-at-offset", 0, 0),
+    ("exact-region", 0, 0),
+    ("high-address", 0, 0),
+    ("second-start", 0, 0),
+    ("end-one-ram-away", 0, 0),
+    ("unaligned", 0, 0),
+    # Linux: a PROT_NONE mapping is address space without access, not read.
+    # Wine's server copies PAGE_NOACCESS pages of another process whole, so
+    # there the markers would be found.
+    ("inaccessible", 0, None),
+    # Linux: a file mapping longer than its file. Wine copies even protected
+    # pages: nothing there makes a copy come back short.
+    ("unreadable-beside", 1, None),
+    ("no-ram", 0, 0),
+]
+WINE_SKIPS = {
+    "inaccessible": "Wine reads PAGE_NOACCESS pages of another process",
+    "unreadable-beside": "Wine reads every committed page of another process",
+}
+
+
+def result_text(value, output_type):
+    """The result line that the given output type should give for `value`."""
+    kind = int(output_type[1:])
+    if kind == 0:
+        return str(value)
+    digits = "%08X" % value
+    if kind < 0:
+        digits = digits.lstrip("0") or "0"
+    return {1: "%s", 2: "0x%s", 3: "$%s", 4: "%sh"}[abs(kind)] % digits
+
+
+def lines(setting, texts):
+    return b"".join(text.encode("ascii") + setting["line_end"] for text in texts)
+
+
+def found_status(setting, value):
+    # Windows: the RAM base itself. Linux keeps 8 bits: 2 says found, 0 not.
+    if setting["wine"]:
+        return value
+    return 2 if value else 0
+
+
+def check_run(setting, arguments, expected_output, expected_status):
+    output, status = e2e.run_tool(setting, arguments)
+    if output != expected_output or status != expected_status:
+        raise AssertionError("%s gave %r, status %#x; wanted %r, status %#x"
+                             % (" ".join(arguments) or "(no arguments)", output, status,
+                                expected_output, expected_status))
+
+
+def check_found(setting, standin, arguments, errors=0, output_type="/2"):
+    expect = standin["expect"]
+    texts = ["Err!"] * errors + [result_text(expect, output_type)]
+    check_run(setting, arguments, lines(setting, texts), found_status(setting, expect))
+
+
+# ---------------------------------------------------------------- the cases
+
+def case_help(setting):
+    for switch in ["/?", "-h", "/h", "--help", "x?y"]:
+        check_run(setting, [switch], lines(setting, HELP_LINES), 0)
+
+
+def case_usage_error(setting):
+    for arguments in [["/5"], ["/H"], ["/"], ["one", "two"], ["one", "/x"]]:
+        check_run(setting, arguments, lines(setting, [USAGE_LINE]), 0)
+
+
+def with_standin(setting, scenario, check):
+    standin = e2e.start_standin(setting, scenario)
+    try:
+        check(standin)
+    finally:
+        e2e.stop_standin(setting, standin)
+
+
+def case_by_pid(setting):
+    with_standin(setting, "ram-at-region-start",
+                 lambda standin: check_found(setting, standin, [str(standin["pid"])]))
+
+
+def case_by_exact_name(setting):
+    with_standin(setting, "ram-at-region-start",
+                 lambda standin: check_found(setting, standin, [setting["standin_name"]]))
+
+
+def case_by_name_in_other_case(setting):
+    name = setting["standin_name"].swapcase()
+    with_standin(setting, "ram-at-region-start", lambda standin: check_found(setting, standin, [name]))
+
+
+def case_default_is_newest(setting):
+    if setting["wine"]:
+        # The prompt that runs the tool started before the stand-in: only the
+        # tool itself is newer, and it never chooses itself.
+        with_standin(setting, "ram-at-region-start", lambda standin: check_found(setting, standin, []))
+        return
+    # Natively the whole machine's processes are listed. A process that another
+    # user starts between the stand-in and the tool (its PID lies between
+    # theirs) may rightly be chosen instead: then try again.
+    for attempt in range(1, 6):
+        standin = e2e.start_standin(setting, "ram-at-region-start")
+        try:
+            tool = e2e.start_tool(setting, [])
+            output, status = e2e.finish_tool(tool)
+        finally:
+            e2e.stop_standin(setting, standin)
+        wanted = lines(setting, [result_text(standin["expect"], "/2")])
+        if output == wanted and status == 2:
+            return "" if attempt == 1 else "(attempt %d)" % attempt
+        if tool.pid == standin["pid"] + 1:
+            raise AssertionError("no process started between the stand-in and the tool, yet it gave %r, "
+                                 "status %d" % (output, status))
+    raise AssertionError("other processes kept starting between the stand-in and the tool")
+
+
+def case_default_on_a_terminal(setting):
+    if not setting["wine"]:
+        raise e2e.Skip("the Windows build only")
+    # Started from a terminal, Wine gives the tool a console host of its own,
+    # listed after the tool: it must not become the default choice.
+    def check(standin):
+        completed = subprocess.run(["script", "-qec", "wine '%s'" % setting["tool"], "/dev/null"],
+                                   env=setting["env"], timeout=e2e.TOOL_SECONDS, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        wanted = result_text(standin["expect"], "/2").encode("ascii")
+        if wanted not in completed.stdout:
+            raise AssertionError("on a terminal it gave %r; wanted %r" % (completed.stdout, wanted))
+    with_standin(setting, "ram-at-region-start", check)
+
+
+def scenario_case(scenario, linux_errors, wine_errors):
+    def case(setting):
+        errors = wine_errors if setting["wine"] else linux_errors
+        if errors is None:
+            raise e2e.Skip(WINE_SKIPS[scenario])
+        with_standin(setting, scenario,
+                     lambda standin: check_found(setting, standin, [str(standin["pid"])], errors))
+    case.__name__ = "case_scenario_" + scenario.replace("-", "_")
+    return case
+
+
+def case_output_types_not_found(setting):
+    def check(standin):
+        for output_type in OUTPUT_TYPES:
+            check_found(setting, standin, [str(standin["pid"]), output_type], output_type=output_type)
+    with_standin(setting, "no-ram", check)
+
+
+def case_output_types_high_address(setting):
+    def check(standin):
+        for output_type in OUTPUT_TYPES:
+            # The type switch may come before the name as well.
+            check_found(setting, standin, [output_type, str(standin["pid"])], output_type=output_type)
+    with_standin(setting, "high-address", check)
+
+
+def case_batch_shows_error_level(setting):
+    """Mirvane.bat run at a prompt: the answer, the error level, no wait for a
+    key, and the full status handed on to the prompt."""
+    require_batch(setting)
+    folder = batch_folder(setting)
+
+    def check(standin):
+        expect = standin["expect"]
+        signed = expect - (1 << 32) if expect >= 1 << 31 else expect
+        wanted = lines(setting, [result_text(expect, "/2"), "Error level: %d" % signed])
+        # Typed at the prompt as a user would. (Wine's "call" leaves error level 1 after any batch.)
+        line = '"%s" %d' % (e2e.windows_path(os.path.join(folder, "Mirvane.bat")), standin["pid"])
+        output, status = e2e.run_at_prompt(setting, line)
+        if output != wanted or status != expect:
+            raise AssertionError("gave %r, status %#x; wanted %r, status %#x" % (output, status, wanted, expect))
+    with_standin(setting, "high-address", check)
+
+
+def case_batch_waits_after_double_click(setting):
+    """Started the way a double click starts it (cmd /c with its full path), the
+    batch waits for a key. Wine's prompt leaves %cmdcmdline% empty, so the
+    command line of a double click is put in its place."""
+    require_batch(setting)
+    folder = batch_folder(setting)
+    batch = e2e.windows_path(os.path.join(folder, "Mirvane.bat"))
+    starter = os.path.join(folder, "double_click.bat")
+    with open(starter, "wb") as out:
+        out.write(('@echo off\r\nset "cmdcmdline=C:\\windows\\system32\\cmd.exe /c ""%s" ""\r\n'
+                   '"%s" %%1\r\n' % (batch, batch)).encode("ascii"))
+
+    def check(standin):
+        output, _ = e2e.run_batch(setting, starter, [str(standin["pid"])], b"\r\n")
+        wanted = lines(setting, [result_text(standin["expect"], "/2"), "Error level: %d" % standin["expect"]])
+        if not output.startswith(wanted) or b"Press any key" not in output[len(wanted):]:
+            raise AssertionError("gave %r; wanted %r and then the wait for a key" % (output, wanted))
+    with_standin(setting, "ram-at-region-start", check)
+
+
+def require_batch(setting):
+    if not setting["wine"]:
+        raise e2e.Skip("the Windows build only")
+    if not setting["bat"]:
+        raise e2e.Skip("no --bat given")
+
+
+def batch_folder(setting):
+    """Mirvane.bat runs the Mirvane.exe beside it: put the two together."""
+    folder = os.path.join(setting["scratch"], "batch")
+    if not os.path.isdir(folder):
+        os.makedirs(folder)
+        shutil.copy2(setting["bat"], os.path.join(folder, "Mirvane.bat"))
+        shutil.copy2(setting["tool"], os.path.join(folder, "Mirvane.exe"))
+    return folder
+
+
+CASES = [
+    ("help text", case_help),
+    ("usage error", case_usage_error),
+    ("found by PID", case_by_pid),
+    ("found by exact executable name", case_by_exact_name),
+    ("found by name in another letter case", case_by_name_in_other_case),
+    ("found with no name, stand-in newest", case_default_is_newest),
+    ("found with no name, on a terminal", case_default_on_a_terminal),
+] + [("scenario " + name, scenario_case(name, linux, wine)) for name, linux, wine in SCENARIOS] + [
+    ("nine output types, not found", case_output_types_not_found),
+    ("nine output types, address above 2 GiB", case_output_types_high_address),
+    ("Mirvane.bat shows the error level", case_batch_shows_error_level),
+    ("Mirvane.bat waits after a double click", case_batch_waits_after_double_click),
+]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--tool", required=True, help="Mirvane or Mirvane.exe")
+    parser.add_argument("--standin", required=True, help="the stand-in emulator of the same build")
+    parser.add_argument("--wine", action="store_true", help="run the Windows build under Wine")
+    parser.add_argument("--wineprefix", help="the Wine prefix to use")
+    parser.add_argument("--bat", help="Mirvane.bat, to test it too (under Wine)")
+    options = parser.parse_args()
+
+    setting = e2e.make_setting(options.tool, options.standin, options.wine,
+                               options.wineprefix or os.environ.get("WINEPREFIX"), options.bat)
+    failures = 0
+    try:
+        if options.wine:
+            e2e.start_wine(setting)
+        for title, case in CASES:
+            try:
+                note = case(setting)
+                print("ok    %s %s" % (title, note or ""), flush=True)
+            except e2e.Skip as reason:
+                print("skip  %s: %s" % (title, reason), flush=True)
+            except Exception as failure:  # one failing case doesn't stop the others
+                failures += 1
+                print("FAIL  %s: %s" % (title, failure), flush=True)
+                if not isinstance(failure, AssertionError):
+                    traceback.print_exc(file=sys.stdout)
+    finally:
+        e2e.stop_everything(setting)
+    print("%d case(s) failed" % failures if failures else "all cases passed", flush=True)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
