@@ -6,7 +6,8 @@
 #                  half for the Windows build; the MIPS cross tools and an ISO
 #                  writer for the marker program; the 32-bit pcsxr emulator with
 #                  Xvfb, Mesa and ImageMagick for the test on a real emulator;
-#                  clang with its fuzzer and sanitizer runtimes.
+#                  clang with its fuzzer and sanitizer runtimes, clang-tidy and
+#                  clang-format.
 #   native         only what the native build and its tests need.
 set -euo pipefail
 
@@ -16,7 +17,7 @@ if [ "${1:-}" != native ]; then
              binutils-mipsel-linux-gnu genisoimage
              xvfb imagemagick libgl1-mesa-dri libglx-mesa0
              pcsxr:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386
-             clang libclang-rt-14-dev)
+             clang libclang-rt-14-dev clang-tidy clang-format)
 fi
 
 sudo_cmd=()

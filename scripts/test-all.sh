@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what is missing, builds the native tool and the Windows Mirvane.exe,
 # and runs every test: unit tests on both, end-to-end tests natively and under Wine,
-# the native tests again under ASan and UBSan, and the command-line fuzzer for 60 s.
+# the native tests again under ASan and UBSan, the static checks, and the
+# command-line fuzzer for 60 s.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +15,9 @@ for preset in native win32 sanitize; do
   echo "=== $preset: test"
   ctest --preset "$preset"
 done
+
+echo "=== static checks"
+bash scripts/static-checks.sh build/native
 
 echo "=== fuzz"
 bash scripts/fuzz.sh 60

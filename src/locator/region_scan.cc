@@ -36,14 +36,16 @@ std::size_t ScanLimit(std::size_t size) { return size < MarkerLength ? 0 : size 
 __attribute__((target("sse2"))) std::size_t ScanBlocksSse2(const unsigned char* buffer, std::size_t limit,
                                                            Address base) {
   __m128i firstWords[LastMarkerIndex + 1];
-  for (int m = 0; m <= LastMarkerIndex; ++m) firstWords[m] = _mm_set1_epi32(static_cast<int>(MarkerWords[m][0]));
+  for (int m = 0; m <= LastMarkerIndex; ++m)
+    firstWords[m] = _mm_set1_epi32(static_cast<int>(MarkerWords[m][0]));
   std::size_t offset = 0;
   // A block at `offset` holds the first words of steps offset .. offset + 12,
   // and every one of them must still be a step to try.
   for (; offset + 12 < limit; offset += 16) {
     const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + offset));
     __m128i equal = _mm_cmpeq_epi32(words, firstWords[0]);
-    for (int m = 1; m <= LastMarkerIndex; ++m) equal = _mm_or_si128(equal, _mm_cmpeq_epi32(words, firstWords[m]));
+    for (int m = 1; m <= LastMarkerIndex; ++m)
+      equal = _mm_or_si128(equal, _mm_cmpeq_epi32(words, firstWords[m]));
     const int lanes = _mm_movemask_ps(_mm_castsi128_ps(equal));
     if (lanes == 0) continue;
     for (int lane = 0; lane < 4; ++lane) {
