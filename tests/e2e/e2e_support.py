@@ -145,12 +145,16 @@ def stop_everything(setting):
 # ---------------------------------------------------------------- the stand-in
 
 def start_standin(setting, scenario):
-    """Starts the stand-in; returns its process, PID and the RAM base it expects."""
+    """Starts the stand-in; returns its process, PID, the RAM base it expects
+    and, where the scenario has one, the base a walk cut short finds."""
     command = [setting["standin"], scenario, "--seconds", "300"]
     if setting["wine"]:
         command = ["wine"] + command
-    process = subprocess.Popen(command, env=setting["env"], stdin=subprocess.PIPE,
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    # Its reason, when it can't stage the scenario, goes to a file: a pipe nobody reads could fill.
+    problem_file = os.path.join(setting["scratch"], "standin-problem.txt")
+    with open(problem_file, "wb") as problem:
+        process = subprocess.Popen(command, env=setting["env"], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=problem)
     setting["started"].append(process)
     try:
         found, data = read_until(process.stdout, re.compile(rb"(ready|unsupported|failed)\r?\n"),
@@ -160,12 +164,16 @@ def start_standin(setting, scenario):
         raise
     if found.group(1) != b"ready":
         release_standin(setting, process)
+        with open(problem_file, "rb") as problem:
+            reason = problem.read().decode("ascii", "replace").strip()
         if found.group(1) == b"unsupported":
-            raise Skip("the stand-in can't stage %s on this platform" % scenario)
-        raise RuntimeError("the stand-in could not stage %s" % scenario)
+            raise Skip("the stand-in can't stage %s on this platform (%s)" % (scenario, reason))
+        raise RuntimeError("the stand-in could not stage %s (%s)" % (scenario, reason))
     pid = int(re.search(rb"pid (\d+)", data).group(1))
     expect = int(re.search(rb"expect 0x([0-9A-F]{8})", data).group(1), 16)
-    return {"process": process, "pid": pid, "expect": expect}
+    cut_short = re.search(rb"cut-short 0x([0-9A-F]{8})", data)
+    return {"process": process, "pid": pid, "expect": expect,
+            "cut_short": int(cut_short.group(1), 16) if cut_short else None}
 
 
 def release_standin(setting, process):

@@ -8,7 +8,9 @@
 //   StandInEmu SCENARIO [--seconds N]     (N: time limit, default 120)
 //   StandInEmu --list
 //
-// Output, one line each, flushed: "pid N", "expect 0x........", "ready".
+// Output, one line each, flushed: "pid N", "expect 0x........", "ready";
+// before "ready", where the scenario has one, "cut-short 0x........": what
+// Mirvane reports when its walk ends at the scenario's big region.
 // Exit status: 0 after a normal stop, 1 when the scenario could not be staged,
 // 2 on wrong usage, 3 when this platform can't stage the scenario at all.
 #include <cstdint>
@@ -24,6 +26,10 @@ const std::uint32_t MainRamSize = 0x200000;
 const std::uint32_t MarkerSize = 16;
 const std::uint32_t WideRegionSize = 2 * MainRamSize;
 const std::uint32_t PageSize = 0x1000;
+const std::uint32_t WatchedRegionSize = 0x4000000;  // 64 MiB
+const std::uint32_t BulkRegionSize = 0x8000000;     // 128 MiB
+const int BulkRegionCount = 8;
+const std::uint32_t HugeRegionSize = 0x60000000;  // 1.5 GiB
 
 enum Marker { StartMarker = 0, EndMarker = 1 };
 
@@ -59,12 +65,20 @@ enum Scenario {
   Inaccessible,
   UnreadableBeside,
   NoRam,
+  ManyRegions,
+  ExitWhileRead,
+  UnmapWhileRead,
+  ProtectWhileRead,
+  HugeRegion,
+  HugeAfterRam,
   ScenarioCount
 };
 
 const char* const ScenarioNames[ScenarioCount] = {
-    "ram-at-region-start", "ram-at-offset", "exact-region", "high-address",     "second-start",
-    "end-one-ram-away",    "unaligned",     "inaccessible", "unreadable-beside", "no-ram",
+    "ram-at-region-start", "ram-at-offset",   "exact-region",     "high-address",       "second-start",
+    "end-one-ram-away",    "unaligned",       "inaccessible",     "unreadable-beside",  "no-ram",
+    "many-regions",        "exit-while-read", "unmap-while-read", "protect-while-read", "huge-region",
+    "huge-after-ram",
 };
 
 const char* const ScenarioDescriptions[ScenarioCount] = {
@@ -78,6 +92,12 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "the RAM in a region made inaccessible afterwards (not found)",
     "the RAM, and beside it a region that can't be read whole (one \"Err!\")",
     "a 4 MiB region without markers (not found)",
+    "the RAM at the start of the first of eight 128 MiB regions (a long walk to stop us during)",
+    "the RAM, then a 64 MiB region whose first read ends the stand-in, then one more region",
+    "a 64 MiB region whose upper half is unmapped as it is read (one \"Err!\"), then the RAM",
+    "a 64 MiB region whose upper half becomes inaccessible as it is read (one \"Err!\"), then the RAM",
+    "the RAM near the end of one region of 1.5 GiB",
+    "the RAM, a 1.5 GiB region, then (where there is room) a second start marker (cut short: the RAM)",
 };
 
 // The outcome of staging: the base Mirvane should report, or why there is none.
@@ -85,10 +105,25 @@ struct Staging {
   int status;  // 0 staged, 1 failed, 3 not possible on this platform
   std::uint32_t expected;
   const char* problem;
+  std::uint32_t cutShort;  // the base a walk that ends at the big region reports (0: no such region)
 };
 
-Staging Staged(std::uint32_t expected) { return Staging{0, expected, nullptr}; }
-Staging Failed(const char* problem) { return Staging{1, 0, problem}; }
+Staging Staged(std::uint32_t expected) { return Staging{0, expected, nullptr, 0}; }
+Staging Failed(const char* problem) { return Staging{1, 0, problem, 0}; }
+Staging Unsupported(const char* problem) { return Staging{3, 0, problem, 0}; }
+
+const char WatchRefused[] = "this platform can't tell us when another process reads our memory";
+const char HugeRefused[] = "the system won't commit 1.5 GiB in one piece here";
+
+// A region whose first read changes it (or ends us), then a region with the RAM.
+Staging StageChangeWhileRead(ReadReaction reaction) {
+  unsigned char* const watched = CommitRegion(WatchedRegionSize, PlaceLow);
+  unsigned char* const region = CommitRegion(WideRegionSize, PlaceLow);
+  if (!watched || !region) return Failed("can't commit a region where the scenario needs it");
+  if (!WatchFirstRead(watched, WatchedRegionSize, reaction)) return Unsupported(WatchRefused);
+  PlaceRam(region);
+  return Staged(AddressOf(region));
+}
 
 Staging StageScenario(Scenario scenario) {
   unsigned char* region = nullptr;
@@ -145,7 +180,7 @@ Staging StageScenario(Scenario scenario) {
     case UnreadableBeside: {
       if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
       if (!MapUnreadableRegion(WideRegionSize)) {
-        return Staging{3, 0, "this platform can't map a region that can't be read"};
+        return Unsupported("this platform can't map a region that can't be read");
       }
       PlaceRam(region);
       return Staged(AddressOf(region));
@@ -153,8 +188,53 @@ Staging StageScenario(Scenario scenario) {
     case NoRam:
       if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
       return Staged(0);
-    case ScenarioCount:
-      break;
+    case ManyRegions: {
+      // The RAM must be in the first region the walk reaches.
+      unsigned char* first = nullptr;
+      for (int i = 0; i < BulkRegionCount; ++i) {
+        unsigned char* const bulk = CommitRegion(BulkRegionSize, PlaceAnywhere);
+        if (!bulk) return Failed("can't commit a region where the scenario needs it");
+        if (region && AddressOf(bulk) < AddressOf(region)) return Failed("the regions don't lie in order");
+        if (!first) first = bulk;
+        region = bulk;
+      }
+      PlaceRam(first);
+      return Staged(AddressOf(first));
+    }
+    case ExitWhileRead: {
+      // The RAM comes before the region whose read ends us: its hits are in by then.
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      unsigned char* const watched = CommitRegion(WatchedRegionSize, PlaceLow);
+      if (!watched || !CommitRegion(WideRegionSize, PlaceLow)) break;
+      if (!WatchFirstRead(watched, WatchedRegionSize, ExitOnRead)) return Unsupported(WatchRefused);
+      PlaceRam(region);
+      return Staged(AddressOf(region));
+    }
+    case UnmapWhileRead: return StageChangeWhileRead(UnmapUpperHalfOnRead);
+    case ProtectWhileRead: return StageChangeWhileRead(ProtectUpperHalfOnRead);
+    case HugeRegion: {
+      if (!(region = CommitRegion(HugeRegionSize, PlaceAnywhere))) return Unsupported(HugeRefused);
+      // Near the end, so that nothing short of the whole region finds it.
+      const std::uint32_t offset = HugeRegionSize - 2 * MainRamSize + 4;
+      PlaceRam(region + offset);
+      return Staged(AddressOf(region) + offset);
+    }
+    case HugeAfterRam: {
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      unsigned char* const huge = CommitRegion(HugeRegionSize, PlaceAnywhere);
+      if (!huge) return Unsupported(HugeRefused);
+      if (AddressOf(huge) < AddressOf(region)) return Failed("the regions don't lie in order");
+      PlaceRam(region);
+      // A second start marker past the big region tells whether the walk went
+      // on after it. Wine keeps the space above a region this big for itself.
+      unsigned char* const last = CommitRegion(WideRegionSize, PlaceHigh);
+      const bool markedAfter = last && AddressOf(last) > AddressOf(huge);
+      if (markedAfter) WriteMarker(last + 0x40, StartMarker);
+      Staging staging = Staged(markedAfter ? 0 : AddressOf(region));
+      staging.cutShort = AddressOf(region);
+      return staging;
+    }
+    case ScenarioCount: break;
   }
   return Failed("can't commit a region where the scenario needs it");
 }
@@ -167,7 +247,8 @@ int FindScenario(const char* name) {
 }
 
 int PrintUsage() {
-  std::fprintf(stderr, "usage: StandInEmu SCENARIO [--seconds N]   (StandInEmu --list shows the scenarios)\n");
+  std::fprintf(stderr,
+               "usage: StandInEmu SCENARIO [--seconds N]   (StandInEmu --list shows the scenarios)\n");
   return 2;
 }
 
@@ -175,7 +256,8 @@ int PrintUsage() {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--list") == 0) {
-    for (int i = 0; i < ScenarioCount; ++i) std::printf("%-20s %s\n", ScenarioNames[i], ScenarioDescriptions[i]);
+    for (int i = 0; i < ScenarioCount; ++i)
+      std::printf("%-20s %s\n", ScenarioNames[i], ScenarioDescriptions[i]);
     return 0;
   }
   if (argc != 2 && argc != 4) return PrintUsage();
@@ -200,8 +282,10 @@ int main(int argc, char** argv) {
     return staging.status;
   }
   AllowMemoryReaders();
-  std::printf("pid %lu\nexpect 0x%08lX\nready\n", static_cast<unsigned long>(CurrentProcessId()),
+  std::printf("pid %lu\nexpect 0x%08lX\n", static_cast<unsigned long>(CurrentProcessId()),
               static_cast<unsigned long>(staging.expected));
+  if (staging.cutShort != 0) std::printf("cut-short 0x%08lX\n", static_cast<unsigned long>(staging.cutShort));
+  std::printf("ready\n");
   std::fflush(stdout);
   WaitForStop(seconds);
   return 0;

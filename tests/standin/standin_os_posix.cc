@@ -1,20 +1,26 @@
 // Linux: the regions lie below 4 GiB, where Mirvane looks, at fixed addresses
 // with free gaps between them, so that the kernel never merges two of ours
-// into one mapping.
+// into one mapping. Reads of a watched region are caught with userfaultfd:
+// another process's read of a page we never touched faults, and the fault
+// waits for us.
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
 #include <fcntl.h>
+#include <linux/userfaultfd.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "standin_os.h"
 
 namespace {
 
-const std::uint64_t LowStart = 0x30000000;
+// The low band starts low enough to hold one region of 1.5 GiB.
+const std::uint64_t LowStart = 0x10000000;
 const std::uint64_t LowEnd = 0x80000000;
 const std::uint64_t HighStart = 0xC0000000;
 const std::uint64_t HighEnd = 0x100000000;
@@ -22,6 +28,15 @@ const std::uint64_t GapSize = 0x1000000;  // 16 MiB of nothing after each region
 
 std::uint64_t NextLow = LowStart;
 std::uint64_t NextHigh = HighStart;
+
+// The one watched region, and the userfaultfd that reports its first read (-1: none).
+struct WatchedRegion {
+  unsigned char* start;
+  std::uint32_t size;
+  ReadReaction reaction;
+};
+WatchedRegion Watched;
+int WatchFd = -1;
 
 // Maps at the next free slot of the band without touching anything mapped there.
 unsigned char* MapInBand(std::uint32_t size, RegionPlace place, int flags, int fd) {
@@ -42,6 +57,24 @@ std::int64_t MillisecondsNow() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The watched region has been read: react while the reader waits, then stop
+// watching, which lets the read go on over what is left.
+void ReactToWatchedRead() {
+  uffd_msg message;
+  if (read(WatchFd, &message, sizeof message) != static_cast<ssize_t>(sizeof message)) return;
+  if (message.event != UFFD_EVENT_PAGEFAULT) return;
+  unsigned char* const upperHalf = Watched.start + Watched.size / 2;
+  switch (Watched.reaction) {
+    case ExitOnRead: _exit(0);  // our end wakes the reader
+    case UnmapUpperHalfOnRead: munmap(upperHalf, Watched.size / 2); break;
+    case ProtectUpperHalfOnRead: mprotect(upperHalf, Watched.size / 2, PROT_NONE); break;
+  }
+  uffdio_range range = {reinterpret_cast<std::uintptr_t>(Watched.start), Watched.size};
+  ioctl(WatchFd, UFFDIO_UNREGISTER, &range);
+  close(WatchFd);
+  WatchFd = -1;
 }
 
 }  // namespace
@@ -73,6 +106,33 @@ std::uint32_t AddressOf(const unsigned char* memory) {
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
+bool WatchFirstRead(unsigned char* region, std::uint32_t size, ReadReaction reaction) {
+#ifdef SYS_userfaultfd
+  // Faults of another process's reads are kernel faults: without root, or with
+  // vm.unprivileged_userfaultfd set, the kernel refuses to report them.
+  const int fd = static_cast<int>(syscall(SYS_userfaultfd, O_CLOEXEC | O_NONBLOCK));
+  if (fd < 0) return false;
+  uffdio_api api = {};
+  api.api = UFFD_API;
+  uffdio_register registration = {};
+  registration.range.start = reinterpret_cast<std::uintptr_t>(region);
+  registration.range.len = size;
+  registration.mode = UFFDIO_REGISTER_MODE_MISSING;
+  if (ioctl(fd, UFFDIO_API, &api) != 0 || ioctl(fd, UFFDIO_REGISTER, &registration) != 0) {
+    close(fd);
+    return false;
+  }
+  Watched = WatchedRegion{region, size, reaction};
+  WatchFd = fd;
+  return true;
+#else
+  (void)region;
+  (void)size;
+  (void)reaction;
+  return false;
+#endif
+}
+
 void AllowMemoryReaders() {
   // Where only a process's ancestors may read it (Yama), this lets Mirvane, a
   // sibling of ours, read us without root.
@@ -81,21 +141,28 @@ void AllowMemoryReaders() {
 
 void WaitForStop(unsigned seconds) {
   const std::int64_t deadline = MillisecondsNow() + static_cast<std::int64_t>(seconds) * 1000;
+  // A negative descriptor is one poll passes over: no standard input, or no watch.
+  pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {WatchFd, POLLIN, 0}};
   char discard[256];
   for (;;) {
     const std::int64_t left = deadline - MillisecondsNow();
     if (left <= 0) return;
-    pollfd input = {STDIN_FILENO, POLLIN, 0};
-    const int ready = poll(&input, 1, static_cast<int>(left));
+    waits[1].fd = WatchFd;
+    const int ready = poll(waits, 2, static_cast<int>(left));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return;
-    if (input.revents & POLLNVAL) {
-      // No standard input at all: only the time limit stops us.
-      usleep(static_cast<useconds_t>(left > 1000 ? 1000000 : left * 1000));
-      continue;
+    if (waits[1].revents & POLLIN) {
+      ReactToWatchedRead();
+    } else if (waits[1].revents != 0) {
+      close(WatchFd);  // a watch that fails can't report reads any more
+      WatchFd = -1;
     }
-    const ssize_t got = read(STDIN_FILENO, discard, sizeof discard);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return;  // end of input, or input that can't be read any more
+    if (waits[0].revents & POLLNVAL) {
+      waits[0].fd = -1;  // no standard input at all: only the time limit stops us
+    } else if (waits[0].revents != 0) {
+      const ssize_t got = read(STDIN_FILENO, discard, sizeof discard);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return;  // end of input, or input that can't be read any more
+    }
   }
 }

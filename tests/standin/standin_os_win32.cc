@@ -13,6 +13,7 @@ unsigned char* CommitRegion(std::uint32_t size, RegionPlace place) {
   const DWORD direction = place == PlaceHigh ? MEM_TOP_DOWN : 0;
   void* const region = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE | direction, PAGE_READWRITE);
   if (!region) return nullptr;
+  if (place == PlaceAnywhere) return static_cast<unsigned char*>(region);
   const bool high = reinterpret_cast<std::uintptr_t>(region) >= 0x80000000u;
   if (high != (place == PlaceHigh)) {
     VirtualFree(region, 0, MEM_RELEASE);
@@ -36,6 +37,9 @@ std::uint32_t AddressOf(const unsigned char* memory) {
 
 std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 
+// Nothing tells a Windows program that another process reads its memory.
+bool WatchFirstRead(unsigned char*, std::uint32_t, ReadReaction) { return false; }
+
 // Any process of the same user may read us already.
 void AllowMemoryReaders() {}
 
@@ -45,7 +49,8 @@ void AllowMemoryReaders() {}
 void WaitForStop(unsigned seconds) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  const bool isPipe = input != nullptr && input != INVALID_HANDLE_VALUE && GetFileType(input) == FILE_TYPE_PIPE;
+  const bool isPipe =
+      input != nullptr && input != INVALID_HANDLE_VALUE && GetFileType(input) == FILE_TYPE_PIPE;
   char discard[256];
   DWORD got = 0;
   while (GetTickCount64() < deadline) {
