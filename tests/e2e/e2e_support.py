@@ -54,7 +54,8 @@ def stop_process(process):
     """Closes its input (the stand-in's cue to stop), then ends it by PID if it lingers."""
     if process.poll() is None:
         try:
-            process.stdin.close()
+            if process.stdin:
+                process.stdin.close()
         except OSError:
             pass
         try:
@@ -144,16 +145,21 @@ def stop_everything(setting):
 
 # ---------------------------------------------------------------- the stand-in
 
-def start_standin(setting, scenario):
+def start_standin(setting, scenario, milliseconds=None):
     """Starts the stand-in; returns its process, PID, the RAM base it expects
-    and, where the scenario has one, the base a walk cut short finds."""
+    and, where the scenario has one, the base a walk cut short finds. With
+    `milliseconds` it ends on its own that long after it is ready."""
     command = [setting["standin"], scenario, "--seconds", "300"]
+    if milliseconds:
+        command[2:] = ["--milliseconds", str(milliseconds)]
     if setting["wine"]:
         command = ["wine"] + command
+    # Under Wine the stand-in heeds its time limit only when its input is no pipe.
+    standin_input = subprocess.DEVNULL if milliseconds and setting["wine"] else subprocess.PIPE
     # Its reason, when it can't stage the scenario, goes to a file: a pipe nobody reads could fill.
-    problem_file = os.path.join(setting["scratch"], "standin-problem.txt")
+    problem_file = os.path.join(setting["scratch"], "standin-%d.err" % time.monotonic_ns())
     with open(problem_file, "wb") as problem:
-        process = subprocess.Popen(command, env=setting["env"], stdin=subprocess.PIPE,
+        process = subprocess.Popen(command, env=setting["env"], stdin=standin_input,
                                    stdout=subprocess.PIPE, stderr=problem)
     setting["started"].append(process)
     try:

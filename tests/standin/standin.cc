@@ -5,7 +5,7 @@
 // standard input ends, or until the time limit has passed (not under Wine,
 // which can't wait on a Unix pipe with a time limit).
 //
-//   StandInEmu SCENARIO [--seconds N]     (N: time limit, default 120)
+//   StandInEmu SCENARIO [--seconds N | --milliseconds N]   (time limit, default 120 s)
 //   StandInEmu --list
 //
 // Output, one line each, flushed: "pid N", "expect 0x........", "ready";
@@ -112,7 +112,9 @@ Staging Staged(std::uint32_t expected) { return Staging{0, expected, nullptr, 0}
 Staging Failed(const char* problem) { return Staging{1, 0, problem, 0}; }
 Staging Unsupported(const char* problem) { return Staging{3, 0, problem, 0}; }
 
-const char WatchRefused[] = "this platform can't tell us when another process reads our memory";
+const char WatchRefused[] =
+    "nothing here tells us when another process reads our memory (Linux: userfaultfd reports such reads "
+    "to root only, unless vm.unprivileged_userfaultfd is 1)";
 const char HugeRefused[] = "the system won't commit 1.5 GiB in one piece here";
 
 // A region whose first read changes it (or ends us), then a region with the RAM.
@@ -248,7 +250,8 @@ int FindScenario(const char* name) {
 
 int PrintUsage() {
   std::fprintf(stderr,
-               "usage: StandInEmu SCENARIO [--seconds N]   (StandInEmu --list shows the scenarios)\n");
+               "usage: StandInEmu SCENARIO [--seconds N | --milliseconds N]   (StandInEmu --list shows the "
+               "scenarios)\n");
   return 2;
 }
 
@@ -263,15 +266,17 @@ int main(int argc, char** argv) {
   if (argc != 2 && argc != 4) return PrintUsage();
   const int scenario = FindScenario(argv[1]);
   if (scenario < 0) return PrintUsage();
-  unsigned seconds = 120;
+  // A limit in milliseconds lets a test end us at a chosen moment of a scan.
+  unsigned milliseconds = 120 * 1000;
   if (argc == 4) {
+    const bool inSeconds = std::strcmp(argv[2], "--seconds") == 0;
     char* end = nullptr;
     const unsigned long given = std::strtoul(argv[3], &end, 10);
-    if (std::strcmp(argv[2], "--seconds") != 0 || end == argv[3] || *end != '\0' || given == 0 ||
-        given > 86400) {
+    if ((!inSeconds && std::strcmp(argv[2], "--milliseconds") != 0) || end == argv[3] || *end != '\0' ||
+        given == 0 || given > (inSeconds ? 86400ul : 86400000ul)) {
       return PrintUsage();
     }
-    seconds = static_cast<unsigned>(given);
+    milliseconds = static_cast<unsigned>(inSeconds ? given * 1000 : given);
   }
 
   const Staging staging = StageScenario(static_cast<Scenario>(scenario));
@@ -287,6 +292,6 @@ int main(int argc, char** argv) {
   if (staging.cutShort != 0) std::printf("cut-short 0x%08lX\n", static_cast<unsigned long>(staging.cutShort));
   std::printf("ready\n");
   std::fflush(stdout);
-  WaitForStop(seconds);
+  WaitForStop(milliseconds);
   return 0;
 }

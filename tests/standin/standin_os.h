@@ -46,6 +46,6 @@ bool WatchFirstRead(unsigned char* region, std::uint32_t size, ReadReaction reac
 // Lets other processes of the same user read our memory.
 void AllowMemoryReaders();
 
-// Waits until standard input ends (or is closed) or `seconds` have passed,
-// meanwhile reacting to the first read of a watched region.
-void WaitForStop(unsigned seconds);
+// Waits until standard input ends (or is closed) or `milliseconds` have
+// passed, meanwhile reacting to the first read of a watched region.
+void WaitForStop(unsigned milliseconds);

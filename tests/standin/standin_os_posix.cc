@@ -139,8 +139,8 @@ void AllowMemoryReaders() {
   prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY, 0, 0, 0);
 }
 
-void WaitForStop(unsigned seconds) {
-  const std::int64_t deadline = MillisecondsNow() + static_cast<std::int64_t>(seconds) * 1000;
+void WaitForStop(unsigned milliseconds) {
+  const std::int64_t deadline = MillisecondsNow() + static_cast<std::int64_t>(milliseconds);
   // A negative descriptor is one poll passes over: no standard input, or no watch.
   pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {WatchFd, POLLIN, 0}};
   char discard[256];

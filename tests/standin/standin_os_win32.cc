@@ -46,8 +46,8 @@ void AllowMemoryReaders() {}
 // Where the pipe can be looked into (Windows itself), the wait ends at the end
 // of input or at the time limit. Wine can't look into a Unix pipe: there we
 // block until the input ends, and whoever started us closes it or ends us.
-void WaitForStop(unsigned seconds) {
-  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+void WaitForStop(unsigned milliseconds) {
+  const ULONGLONG deadline = GetTickCount64() + milliseconds;
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   const bool isPipe =
       input != nullptr && input != INVALID_HANDLE_VALUE && GetFileType(input) == FILE_TYPE_PIPE;
@@ -66,6 +66,7 @@ void WaitForStop(unsigned seconds) {
       if (!ReadFile(input, discard, wanted, &got, nullptr) || got == 0) return;
       continue;
     }
-    Sleep(50);
+    const ULONGLONG left = deadline - GetTickCount64();
+    Sleep(left < 50 ? static_cast<DWORD>(left) : 50);
   }
 }
