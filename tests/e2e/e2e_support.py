@@ -3,13 +3,16 @@ emulator, running the tool natively or through a Windows command prompt under
 Wine, and readying and ending Wine itself. Every wait has a time limit, and
 every process started here is stopped here, by its own PID."""
 
+import argparse
 import os
 import re
 import select
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
+import traceback
 
 STANDIN_READY_SECONDS = 60
 TOOL_SECONDS = 60
@@ -240,3 +243,41 @@ def run_batch(setting, batch, arguments, answer):
     completed = subprocess.run(command, env=setting["env"], cwd=setting["scratch"], input=answer,
                                timeout=TOOL_SECONDS, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     return completed.stdout, completed.returncode
+
+
+def run_cases(cases, description, with_bat=False):
+    """Parses the common options, runs every case (one failing case doesn't
+    stop the others) and returns the exit status: 1 when any case failed."""
+    parser = argparse.ArgumentParser(description=description, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--tool", required=True, help="Mirvane or Mirvane.exe")
+    parser.add_argument("--standin", required=True, help="the stand-in emulator of the same build")
+    parser.add_argument("--wine", action="store_true", help="run the Windows build under Wine")
+    parser.add_argument("--wineprefix", help="the Wine prefix to use")
+    if with_bat:
+        parser.add_argument("--bat", help="Mirvane.bat, to test it too (under Wine)")
+    options = parser.parse_args()
+
+    setting = make_setting(options.tool, options.standin, options.wine,
+                           options.wineprefix or os.environ.get("WINEPREFIX"),
+                           options.bat if with_bat else None)
+    failures = 0
+    try:
+        if options.wine:
+            start_wine(setting)
+        for title, case in cases:
+            started = time.monotonic()
+            try:
+                note = case(setting)
+                print("ok    %s %s[%.1f s]" % (title, note + " " if note else "", time.monotonic() - started),
+                      flush=True)
+            except Skip as reason:
+                print("skip  %s: %s" % (title, reason), flush=True)
+            except Exception as failure:
+                failures += 1
+                print("FAIL  %s: %s" % (title, failure), flush=True)
+                if not isinstance(failure, AssertionError):
+                    traceback.print_exc(file=sys.stdout)
+    finally:
+        stop_everything(setting)
+    print("%d case(s) failed" % failures if failures else "all cases passed", flush=True)
+    return 1 if failures else 0

@@ -9,12 +9,10 @@ prefix is --wineprefix, else $WINEPREFIX, else "wineprefix" beside the tool; a
 Wine server that already runs for it is used and left running, one started
 here is stopped at the end."""
 
-import argparse
 import os
 import shutil
 import subprocess
 import sys
-import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e_support as e2e  # noqa: E402
@@ -281,35 +279,7 @@ CASES = [
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--tool", required=True, help="Mirvane or Mirvane.exe")
-    parser.add_argument("--standin", required=True, help="the stand-in emulator of the same build")
-    parser.add_argument("--wine", action="store_true", help="run the Windows build under Wine")
-    parser.add_argument("--wineprefix", help="the Wine prefix to use")
-    parser.add_argument("--bat", help="Mirvane.bat, to test it too (under Wine)")
-    options = parser.parse_args()
-
-    setting = e2e.make_setting(options.tool, options.standin, options.wine,
-                               options.wineprefix or os.environ.get("WINEPREFIX"), options.bat)
-    failures = 0
-    try:
-        if options.wine:
-            e2e.start_wine(setting)
-        for title, case in CASES:
-            try:
-                note = case(setting)
-                print("ok    %s %s" % (title, note or ""), flush=True)
-            except e2e.Skip as reason:
-                print("skip  %s: %s" % (title, reason), flush=True)
-            except Exception as failure:  # one failing case doesn't stop the others
-                failures += 1
-                print("FAIL  %s: %s" % (title, failure), flush=True)
-                if not isinstance(failure, AssertionError):
-                    traceback.print_exc(file=sys.stdout)
-    finally:
-        e2e.stop_everything(setting)
-    print("%d case(s) failed" % failures if failures else "all cases passed", flush=True)
-    return 1 if failures else 0
+    return e2e.run_cases(CASES, __doc__, with_bat=True)
 
 
 if __name__ == "__main__":
