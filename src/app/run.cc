@@ -29,11 +29,10 @@ void GuardedSearch() {
 
 // A failure outside the search: what could be written is out, the rest goes;
 // a short report follows on standard error.
-int ReportFailure(const char* where, const char* message) {
+int ReportFailure(const char* kind, const char* where, const char* message) {
   DiscardOutput();
   const std::string newline = platform::LineEnd();
-  platform::WriteStandardError("Write error while " + std::string(where) + ": " + message + newline +
-                               newline);
+  platform::WriteStandardError(std::string(kind) + " while " + where + ": " + message + newline + newline);
   return 1;
 }
 
@@ -65,7 +64,9 @@ int RunMirvane(const std::vector<std::string>& arguments) {
     WriteOutputLine(FormatResult(RamBase, Settings.OutputType));
     FlushOutput();
     return platform::ExitStatusForResult(RamBase);
+  } catch (const OutputFailure& failure) {
+    return ReportFailure("Write error", stage, failure.what());
   } catch (const std::exception& failure) {
-    return ReportFailure(stage, failure.what());
+    return ReportFailure("Unexpected error", stage, failure.what());
   }
 }
