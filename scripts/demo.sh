@@ -8,19 +8,11 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build/native"
 
-bash "$root/scripts/install-deps.sh"
+bash "$root/scripts/install-deps.sh" native
 if [ ! -f "$build/CMakeCache.txt" ]; then
   (cd "$root" && cmake --preset native >/dev/null)
 fi
-(cd "$root" && cmake --build --preset native --target Mirvane >/dev/null)
-if cmake --build "$build" --target help | grep -qw StandInEmu; then
-  cmake --build "$build" --target StandInEmu >/dev/null
-else
-  # A build tree from before the stand-in had a target of its own.
-  mkdir -p "$build/standin"
-  c++ -std=c++17 -O2 -o "$build/standin/StandInEmu" \
-    "$root/tests/standin/standin.cc" "$root/tests/standin/standin_os_posix.cc"
-fi
+(cd "$root" && cmake --build --preset native --target Mirvane StandInEmu >/dev/null)
 
 tool="$build/Mirvane"
 standin="$(find "$build" -type f -name StandInEmu -perm -u+x -print -quit)"
