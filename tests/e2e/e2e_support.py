@@ -208,20 +208,32 @@ def run_tool(setting, arguments):
     return completed.stdout, completed.returncode
 
 
-def start_tool(setting, arguments):
-    """The native tool, started without waiting (its PID is wanted)."""
-    return subprocess.Popen([setting["tool"]] + arguments, env=setting["env"],
-                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+def start_tool(setting, arguments, wrapper=(), stdout=subprocess.PIPE):
+    """Starts the tool without waiting, as a process of its own (under Wine:
+    its Unix process), so that its PID and memory can be watched."""
+    command = list(wrapper) + (["wine"] if setting["wine"] else []) + [setting["tool"]] + arguments
+    return subprocess.Popen(command, env=setting["env"], stdin=subprocess.DEVNULL, stdout=stdout,
+                            stderr=subprocess.PIPE)
 
 
-def finish_tool(process):
+def finish_tool(tool):
+    """(stdout, stderr, exit status); fails when the tool doesn't end in time."""
     try:
-        output, _ = process.communicate(timeout=TOOL_SECONDS)
+        output, error = tool.communicate(timeout=TOOL_SECONDS)
     except subprocess.TimeoutExpired:
-        process.kill()
-        process.communicate()
-        raise
-    return output, process.returncode
+        tool.kill()
+        tool.communicate()
+        raise AssertionError("the tool did not end within %d s" % TOOL_SECONDS)
+    return output or b"", error, tool.returncode
+
+
+def with_standin(setting, scenario, check):
+    """Runs check(standin) against a stand-in started for it, and stops it."""
+    standin = start_standin(setting, scenario)
+    try:
+        return check(standin)
+    finally:
+        stop_standin(setting, standin)
 
 
 def run_at_prompt(setting, line):

@@ -46,27 +46,8 @@ WATCH_SKIP = ("Wine can't tell a Windows program that its memory is being read, 
 
 # ---------------------------------------------------------------- running the tool
 
-def start_tool(setting, arguments, wrapper=(), stdout=subprocess.PIPE):
-    """Starts the tool as a process of its own (under Wine: its Unix process),
-    so that its PID and memory can be watched."""
-    command = list(wrapper) + (["wine"] if setting["wine"] else []) + [setting["tool"]] + arguments
-    return subprocess.Popen(command, env=setting["env"], stdin=subprocess.DEVNULL, stdout=stdout,
-                            stderr=subprocess.PIPE)
-
-
-def finish_tool(tool):
-    """(stdout, stderr, exit status); fails when the tool doesn't end in time."""
-    try:
-        output, error = tool.communicate(timeout=e2e.TOOL_SECONDS)
-    except subprocess.TimeoutExpired:
-        tool.kill()
-        tool.communicate()
-        raise AssertionError("the tool did not end within %d s" % e2e.TOOL_SECONDS)
-    return output or b"", error, tool.returncode
-
-
 def run_tool(setting, arguments, wrapper=(), stdout=subprocess.PIPE):
-    return finish_tool(start_tool(setting, arguments, wrapper, stdout))
+    return e2e.finish_tool(e2e.start_tool(setting, arguments, wrapper, stdout))
 
 
 def run_at_prompt(setting, arguments, full_device=False):
@@ -148,21 +129,24 @@ def resident_mib(pid):
     return int(found.group(1)) // 1024 if found else None
 
 
-def with_standin(setting, scenario, check):
-    standin = e2e.start_standin(setting, scenario)
-    try:
-        return check(standin)
-    finally:
-        e2e.stop_standin(setting, standin)
-
-
 # ---------------------------------------------------------------- the target ends while it is read
+
+def count_outcome(setting, outcome, standin, when, counts):
+    """Checks a run against a target that ended under it (the RAM or 0) and
+    adds up how often the RAM was found and how many "Err!" lines came."""
+    try:
+        errors, value = check_outcome(setting, outcome, {standin["expect"], 0})
+    except AssertionError as failure:
+        raise AssertionError("%s: %s" % (when, failure))
+    counts["found"] += value != 0
+    counts["err"] += errors
+
 
 def case_exits_at_moments(setting):
     """The target ends on its own at several moments of the walk: every run
     ends well formed, with the RAM or 0."""
     moments = WINE_EXIT_MILLISECONDS if setting["wine"] else NATIVE_EXIT_MILLISECONDS
-    found = err_lines = 0
+    counts = {"found": 0, "err": 0}
     for milliseconds in moments:
         standin = e2e.start_standin(setting, "many-regions", milliseconds)
         try:
@@ -173,13 +157,8 @@ def case_exits_at_moments(setting):
                 raise AssertionError("the stand-in did not end %d ms after it was ready" % milliseconds)
         finally:
             e2e.stop_standin(setting, standin)
-        try:
-            errors, value = check_outcome(setting, outcome, {standin["expect"], 0})
-        except AssertionError as failure:
-            raise AssertionError("ended after %d ms: %s" % (milliseconds, failure))
-        found += value != 0
-        err_lines += errors
-    return "(%d ends; RAM found %d times, %d Err! line(s))" % (len(moments), found, err_lines)
+        count_outcome(setting, outcome, standin, "ended after %d ms" % milliseconds, counts)
+    return "(%d ends; RAM found %d times, %d Err! line(s))" % (len(moments), counts["found"], counts["err"])
 
 
 def case_killed_at_moments(setting):
@@ -188,27 +167,23 @@ def case_killed_at_moments(setting):
     (its /proc entry goes), half the time it stays a zombie while the tool runs."""
     if setting["wine"]:
         raise e2e.Skip(KILL_SKIP)
-    found = err_lines = during = 0
+    counts = {"found": 0, "err": 0}
+    during = 0
     for index, delay in enumerate(KILL_DELAYS):
         standin = e2e.start_standin(setting, "many-regions")
         try:
-            tool = start_tool(setting, [str(standin["pid"])])
+            tool = e2e.start_tool(setting, [str(standin["pid"])])
             time.sleep(delay)
             during += tool.poll() is None
             standin["process"].kill()
             if index % 2 == 0:
                 standin["process"].wait(e2e.STOP_SECONDS)
-            outcome = finish_tool(tool)
+            outcome = e2e.finish_tool(tool)
         finally:
             e2e.stop_standin(setting, standin)
-        try:
-            errors, value = check_outcome(setting, outcome, {standin["expect"], 0})
-        except AssertionError as failure:
-            raise AssertionError("killed after %.2f s: %s" % (delay, failure))
-        found += value != 0
-        err_lines += errors
+        count_outcome(setting, outcome, standin, "killed after %.2f s" % delay, counts)
     return "(%d kills, %d while the tool ran; RAM found %d times, %d Err! line(s))" % (
-        len(KILL_DELAYS), during, found, err_lines)
+        len(KILL_DELAYS), during, counts["found"], counts["err"])
 
 
 def wait_for_first_copy(setting, tool):
@@ -237,11 +212,11 @@ def case_stopped_after_first_region(setting):
     for attempt in range(1, STOP_ATTEMPTS + 1):
         standin = e2e.start_standin(setting, "many-regions")
         try:
-            tool = start_tool(setting, [str(standin["pid"])])
+            tool = e2e.start_tool(setting, [str(standin["pid"])])
             stopped = wait_for_first_copy(setting, tool) and tool.poll() is None
             if stopped:
                 standin["process"].stdin.close()
-            outcome = finish_tool(tool)
+            outcome = e2e.finish_tool(tool)
         finally:
             e2e.stop_standin(setting, standin)
         errors, _ = check_outcome(setting, outcome, {standin["expect"]})
@@ -264,7 +239,7 @@ def case_exits_while_read(setting):
         return "(%d Err! line(s))" % errors
     if setting["wine"]:
         raise e2e.Skip(WATCH_SKIP)
-    return with_standin(setting, "exit-while-read", check)
+    return e2e.with_standin(setting, "exit-while-read", check)
 
 
 # ---------------------------------------------------------------- memory goes between query and read
@@ -280,7 +255,7 @@ def changed_while_read_case(scenario):
             check_outcome(setting, run_tool(setting, [str(standin["pid"])]), {standin["expect"]}, errors=1)
             if standin["process"].poll() is not None:
                 raise AssertionError("the stand-in ended during the run")
-        with_standin(setting, scenario, check)
+        e2e.with_standin(setting, scenario, check)
     return case
 
 
@@ -305,7 +280,7 @@ def case_unprivileged_user(setting):
             raise e2e.Skip("here user 65534 may read a root process's memory")
         check_outcome(setting, run_tool(setting, [str(standin["pid"])], UNPRIVILEGED), {0}, errors=0)
         check_outcome(setting, run_tool(setting, [str(standin["pid"])]), {standin["expect"]}, errors=0)
-    with_standin(setting, "ram-at-region-start", check)
+    e2e.with_standin(setting, "ram-at-region-start", check)
 
 
 # ---------------------------------------------------------------- a region of 1.5 GiB
@@ -319,7 +294,7 @@ def case_huge_region(setting):
         else:
             check_outcome(setting, run_tool(setting, arguments), {standin["expect"]}, errors=0)
         return "(RAM at %#010x)" % standin["expect"]
-    return with_standin(setting, "huge-region", check)
+    return e2e.with_standin(setting, "huge-region", check)
 
 
 def case_huge_region_without_buffer(setting):
@@ -337,7 +312,7 @@ def case_huge_region_without_buffer(setting):
         # Where a second start marker lies past the big region, the walk went no further.
         return "(the walk ended at the big region)" if standin["expect"] == 0 else \
             "(no room past the big region here: only the hits before it are checked)"
-    return with_standin(setting, "huge-after-ram", check)
+    return e2e.with_standin(setting, "huge-after-ram", check)
 
 
 # ---------------------------------------------------------------- the result line can't be written
@@ -354,7 +329,7 @@ def case_result_to_full_device(setting):
         if setting["wine"]:
             # At the prompt the error level is read as a batch file would read it.
             check_failure_report(setting, run_at_prompt(setting, [pid], full_device=True), "result line")
-    with_standin(setting, "high-address", check)
+    e2e.with_standin(setting, "high-address", check)
 
 
 CASES = [

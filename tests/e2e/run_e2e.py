@@ -118,34 +118,26 @@ def case_usage_error(setting):
         check_run(setting, arguments, lines(setting, [USAGE_LINE]), 0)
 
 
-def with_standin(setting, scenario, check):
-    standin = e2e.start_standin(setting, scenario)
-    try:
-        check(standin)
-    finally:
-        e2e.stop_standin(setting, standin)
-
-
 def case_by_pid(setting):
-    with_standin(setting, "ram-at-region-start",
+    e2e.with_standin(setting, "ram-at-region-start",
                  lambda standin: check_found(setting, standin, [str(standin["pid"])]))
 
 
 def case_by_exact_name(setting):
-    with_standin(setting, "ram-at-region-start",
+    e2e.with_standin(setting, "ram-at-region-start",
                  lambda standin: check_found(setting, standin, [setting["standin_name"]]))
 
 
 def case_by_name_in_other_case(setting):
     name = setting["standin_name"].swapcase()
-    with_standin(setting, "ram-at-region-start", lambda standin: check_found(setting, standin, [name]))
+    e2e.with_standin(setting, "ram-at-region-start", lambda standin: check_found(setting, standin, [name]))
 
 
 def case_default_is_newest(setting):
     if setting["wine"]:
         # The prompt that runs the tool started before the stand-in: only the
         # tool itself is newer, and it never chooses itself.
-        with_standin(setting, "ram-at-region-start", lambda standin: check_found(setting, standin, []))
+        e2e.with_standin(setting, "ram-at-region-start", lambda standin: check_found(setting, standin, []))
         return
     # Natively the whole machine's processes are listed. A process that another
     # user starts between the stand-in and the tool (its PID lies between
@@ -154,7 +146,7 @@ def case_default_is_newest(setting):
         standin = e2e.start_standin(setting, "ram-at-region-start")
         try:
             tool = e2e.start_tool(setting, [])
-            output, status = e2e.finish_tool(tool)
+            output, _, status = e2e.finish_tool(tool)
         finally:
             e2e.stop_standin(setting, standin)
         wanted = lines(setting, [result_text(standin["expect"], "/2")])
@@ -178,7 +170,7 @@ def case_default_on_a_terminal(setting):
         wanted = result_text(standin["expect"], "/2").encode("ascii")
         if wanted not in completed.stdout:
             raise AssertionError("on a terminal it gave %r; wanted %r" % (completed.stdout, wanted))
-    with_standin(setting, "ram-at-region-start", check)
+    e2e.with_standin(setting, "ram-at-region-start", check)
 
 
 def scenario_case(scenario, linux_errors, wine_errors):
@@ -186,7 +178,7 @@ def scenario_case(scenario, linux_errors, wine_errors):
         errors = wine_errors if setting["wine"] else linux_errors
         if errors is None:
             raise e2e.Skip(WINE_SKIPS[scenario])
-        with_standin(setting, scenario,
+        e2e.with_standin(setting, scenario,
                      lambda standin: check_found(setting, standin, [str(standin["pid"])], errors))
     case.__name__ = "case_scenario_" + scenario.replace("-", "_")
     return case
@@ -196,7 +188,7 @@ def case_output_types_not_found(setting):
     def check(standin):
         for output_type in OUTPUT_TYPES:
             check_found(setting, standin, [str(standin["pid"]), output_type], output_type=output_type)
-    with_standin(setting, "no-ram", check)
+    e2e.with_standin(setting, "no-ram", check)
 
 
 def case_output_types_high_address(setting):
@@ -204,7 +196,7 @@ def case_output_types_high_address(setting):
         for output_type in OUTPUT_TYPES:
             # The type switch may come before the name as well.
             check_found(setting, standin, [output_type, str(standin["pid"])], output_type=output_type)
-    with_standin(setting, "high-address", check)
+    e2e.with_standin(setting, "high-address", check)
 
 
 def case_batch_shows_error_level(setting):
@@ -222,7 +214,7 @@ def case_batch_shows_error_level(setting):
         output, status = e2e.run_at_prompt(setting, line)
         if output != wanted or status != expect:
             raise AssertionError("gave %r, status %#x; wanted %r, status %#x" % (output, status, wanted, expect))
-    with_standin(setting, "high-address", check)
+    e2e.with_standin(setting, "high-address", check)
 
 
 def case_batch_waits_after_double_click(setting):
@@ -242,7 +234,7 @@ def case_batch_waits_after_double_click(setting):
         wanted = lines(setting, [result_text(standin["expect"], "/2"), "Error level: %d" % standin["expect"]])
         if not output.startswith(wanted) or b"Press any key" not in output[len(wanted):]:
             raise AssertionError("gave %r; wanted %r and then the wait for a key" % (output, wanted))
-    with_standin(setting, "ram-at-region-start", check)
+    e2e.with_standin(setting, "ram-at-region-start", check)
 
 
 def require_batch(setting):
