@@ -33,18 +33,7 @@ fi
 scan_options+=(--benchmark_report_aggregates_only=true)
 
 echo "=== installing what is missing" >&2
-bash scripts/install-deps.sh >&2
-bench_packages=(libbenchmark-dev scanmem)
-missing=()
-for p in "${bench_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -q >&2
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}" >&2
-fi
+bash scripts/install-deps.sh bench >&2
 benchmark_source=$(bash bench/fetch-benchmark-source.sh build/bench-src)
 
 results=build/bench-results

@@ -9,9 +9,14 @@
 #                  clang with its fuzzer and sanitizer runtimes, clang-tidy and
 #                  clang-format.
 #   native         only what the native build and its tests need.
+#   bench          everything, and what the benchmarks need besides (Google
+#                  Benchmark, scanmem).
 set -euo pipefail
 
 packages=(cmake make g++ googletest python3)
+if [ "${1:-}" = bench ]; then
+  packages+=(libbenchmark-dev scanmem)
+fi
 if [ "${1:-}" != native ]; then
   packages+=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386
              binutils-mipsel-linux-gnu genisoimage

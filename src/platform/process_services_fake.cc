@@ -117,11 +117,15 @@ HANDLE CreateToolhelp32Snapshot(DWORD dwFlags, DWORD) {
 
 namespace {
 
+// The snapshot behind a handle; null for any other handle.
+FakeSnapshot* AsSnapshot(HANDLE handle) {
+  if (handle == nullptr || handle == InvalidHandleValue() || handle == &ProcessHandleTag) return nullptr;
+  return static_cast<FakeSnapshot*>(handle);
+}
+
 BOOL FillEntry(HANDLE hSnapshot, PROCESSENTRY32* entry) {
-  if (hSnapshot == nullptr || hSnapshot == InvalidHandleValue() || hSnapshot == &ProcessHandleTag)
-    return FALSE;
-  if (entry->dwSize != sizeof(PROCESSENTRY32)) return FALSE;
-  FakeSnapshot* snapshot = static_cast<FakeSnapshot*>(hSnapshot);
+  FakeSnapshot* snapshot = AsSnapshot(hSnapshot);
+  if (snapshot == nullptr || entry->dwSize != sizeof(PROCESSENTRY32)) return FALSE;
   if (snapshot->next >= System.processes.size()) return FALSE;
   const FakeProcess& process = System.processes[snapshot->next++];
   entry->th32ProcessID = process.pid;
@@ -134,18 +138,17 @@ BOOL FillEntry(HANDLE hSnapshot, PROCESSENTRY32* entry) {
 }  // namespace
 
 BOOL Process32First(HANDLE hSnapshot, PROCESSENTRY32* lppe) {
-  if (hSnapshot != nullptr && hSnapshot != InvalidHandleValue() && hSnapshot != &ProcessHandleTag) {
-    static_cast<FakeSnapshot*>(hSnapshot)->next = 0;
-  }
+  if (FakeSnapshot* snapshot = AsSnapshot(hSnapshot)) snapshot->next = 0;
   return FillEntry(hSnapshot, lppe);
 }
 
 BOOL Process32Next(HANDLE hSnapshot, PROCESSENTRY32* lppe) { return FillEntry(hSnapshot, lppe); }
 
 BOOL CloseHandle(HANDLE hObject) {
-  if (hObject == nullptr || hObject == InvalidHandleValue()) return FALSE;
   if (hObject == &ProcessHandleTag) return TRUE;
-  delete static_cast<FakeSnapshot*>(hObject);
+  FakeSnapshot* snapshot = AsSnapshot(hObject);
+  if (snapshot == nullptr) return FALSE;
+  delete snapshot;
   --System.openSnapshots;
   return TRUE;
 }
