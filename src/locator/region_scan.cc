@@ -30,27 +30,42 @@ void TryMarkersAt(const unsigned char* buffer, std::size_t offset, Address base)
 std::size_t ScanLimit(std::size_t size) { return size < MarkerLength ? 0 : size - (MarkerLength - 1); }
 
 #ifdef MIRVANE_HAVE_SSE2_SCAN
-// Four steps at a time: a step is worth a closer look only where its first
-// word is the first word of some searched marker. Steps are confirmed in
-// increasing order, so the hits come in the plain scan's order.
+// A mask with one bit per 4-byte step whose first word equals the first word
+// of some searched marker.
+__attribute__((target("sse2"))) inline int CandidateSteps(const unsigned char* p, const __m128i* firstWords) {
+  const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i equal = _mm_cmpeq_epi32(words, firstWords[0]);
+  for (int m = 1; m <= LastMarkerIndex; ++m)
+    equal = _mm_or_si128(equal, _mm_cmpeq_epi32(words, firstWords[m]));
+  return _mm_movemask_ps(_mm_castsi128_ps(equal));
+}
+
+// Confirms the candidate steps from `offset` on, in increasing order, so the
+// hits come in the plain scan's order.
+void ConfirmCandidates(const unsigned char* buffer, std::size_t offset, int steps, Address base) {
+  for (int step = 0; steps != 0; ++step, steps >>= 1) {
+    if (steps & 1) TryMarkersAt(buffer, offset + 4 * static_cast<std::size_t>(step), base);
+  }
+}
+
+// Eight, then four steps at a time: a step is worth a closer look only where
+// its first word is the first word of some searched marker. A block at
+// `offset` holds the first words of steps offset, offset + 4, ..., and every
+// one of them must still be a step to try.
 __attribute__((target("sse2"))) std::size_t ScanBlocksSse2(const unsigned char* buffer, std::size_t limit,
                                                            Address base) {
   __m128i firstWords[LastMarkerIndex + 1];
   for (int m = 0; m <= LastMarkerIndex; ++m)
     firstWords[m] = _mm_set1_epi32(static_cast<int>(MarkerWords[m][0]));
   std::size_t offset = 0;
-  // A block at `offset` holds the first words of steps offset .. offset + 12,
-  // and every one of them must still be a step to try.
+  for (; offset + 28 < limit; offset += 32) {
+    const int steps =
+        CandidateSteps(buffer + offset, firstWords) | CandidateSteps(buffer + offset + 16, firstWords) << 4;
+    if (steps != 0) ConfirmCandidates(buffer, offset, steps, base);
+  }
   for (; offset + 12 < limit; offset += 16) {
-    const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + offset));
-    __m128i equal = _mm_cmpeq_epi32(words, firstWords[0]);
-    for (int m = 1; m <= LastMarkerIndex; ++m)
-      equal = _mm_or_si128(equal, _mm_cmpeq_epi32(words, firstWords[m]));
-    const int lanes = _mm_movemask_ps(_mm_castsi128_ps(equal));
-    if (lanes == 0) continue;
-    for (int lane = 0; lane < 4; ++lane) {
-      if (lanes & (1 << lane)) TryMarkersAt(buffer, offset + 4 * static_cast<std::size_t>(lane), base);
-    }
+    const int steps = CandidateSteps(buffer + offset, firstWords);
+    if (steps != 0) ConfirmCandidates(buffer, offset, steps, base);
   }
   return offset;
 }
