@@ -27,6 +27,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import e2e_support as e2e  # noqa: E402
+
 RUN_SECONDS = 60
 USAGE_LINE = b"Wrong usage. Try /? for help"
 HELP_LINE_COUNT = 23
@@ -172,14 +175,9 @@ def run_native(tool):
     return problems
 
 
-def windows_path(path):
-    # Wine's drive Z: is the Unix root.
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 def wine_environment(tool):
     env = dict(os.environ)
-    env.setdefault("WINEPREFIX", os.path.join(os.path.dirname(os.path.abspath(tool)), "wineprefix"))
+    env.setdefault("WINEPREFIX", e2e.default_wineprefix(tool))
     env.setdefault("WINEDEBUG", "-all")
     env["DISPLAY"] = ""
     return env
@@ -198,7 +196,7 @@ def run_wine_command(command, env):
 def run_wine(tool, launcher, scratch):
     env = wine_environment(tool)
     problems = []
-    program = b'"' + windows_path(tool).encode() + b'"'
+    program = b'"' + e2e.windows_path(tool).encode() + b'"'
     line_file = os.path.join(scratch, "line.txt")
     status_file = os.path.join(scratch, "status.txt")
     for name, line, expected in wine_cases(program):
@@ -206,7 +204,7 @@ def run_wine(tool, launcher, scratch):
             f.write(line)
         if os.path.exists(status_file):
             os.remove(status_file)
-        ran = run_wine_command(["wine", launcher, windows_path(line_file), windows_path(status_file)], env)
+        ran = run_wine_command(["wine", launcher, e2e.windows_path(line_file), e2e.windows_path(status_file)], env)
         if ran is None:
             problems.append("%s: no end within %d s" % (name, RUN_SECONDS))
             continue
@@ -226,13 +224,13 @@ def run_prompt(tool, scratch):
     """Plain-ASCII lines through a batch file, status from %errorlevel%."""
     env = wine_environment(tool)
     problems = []
-    program = b'"' + windows_path(tool).encode() + b'"'
+    program = b'"' + e2e.windows_path(tool).encode() + b'"'
     batch = os.path.join(scratch, "case.bat")
     status_line = re.compile(rb"@@status=(-?\d+)@@\r\n$")
     for name, tail, expected in prompt_cases():
         with open(batch, "wb") as f:
             f.write(b"@echo off\r\n" + program + b" " + tail + b"\r\necho @@status=%errorlevel%@@\r\n")
-        ran = run_wine_command(["wine", "cmd", "/c", windows_path(batch)], env)
+        ran = run_wine_command(["wine", "cmd", "/c", e2e.windows_path(batch)], env)
         if ran is None:
             problems.append("prompt: %s: no end within %d s" % (name, RUN_SECONDS))
             continue
