@@ -21,17 +21,11 @@ void CopyAndScanRegion(HANDLE handle, const MEMORY_BASIC_INFORMATION& region) {
   // Reset for every read, so a read that fails without a count never passes for a full one.
   SIZE_T bytesRead = 0;
   ReadProcessMemory(handle, region.BaseAddress, buffer, region.RegionSize, &bytesRead);
-  try {
-    if (bytesRead != region.RegionSize) {
-      WriteOutputLine("Err!");
-    } else {
-      ScanRegionBuffer(static_cast<const unsigned char*>(buffer), region.RegionSize, region.BaseAddress);
-    }
-  } catch (...) {
-    VirtualFree(buffer, 0, MEM_RELEASE);
-    throw;
-  }
+  const bool whole = bytesRead == region.RegionSize;
+  if (whole)
+    ScanRegionBuffer(static_cast<const unsigned char*>(buffer), region.RegionSize, region.BaseAddress);
   VirtualFree(buffer, 0, MEM_RELEASE);
+  if (!whole) WriteOutputLine("Err!");
 }
 
 }  // namespace
