@@ -2,22 +2,55 @@
 # Installs what is missing, builds the native tool and the Windows Mirvane.exe,
 # and runs every test: unit tests on both, end-to-end tests natively and under Wine,
 # the native tests again under ASan and UBSan, the static checks, and the
-# command-line fuzzer for 60 s.
+# command-line fuzzer for 60 s. Ends with a summary of what ran and what was
+# skipped, and why.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Asked once per run; the tests that need 32-bit programs read this answer.
+rm -f build/runs-32bit
+runs32=$(sh scripts/probe-32bit.sh build/runs-32bit)
+
 bash scripts/install-deps.sh
+
+stages=()
+summary() {
+  echo
+  echo "=== summary"
+  [ "$runs32" = yes ] && echo "this machine runs 32-bit programs: every test was run"
+  [ "$runs32" = no ] && echo "this machine does not run 32-bit programs: the tests that need them were skipped"
+  for line in "${stages[@]}"; do echo "$line"; done
+}
+trap summary EXIT
 
 for preset in native win32 sanitize; do
   echo "=== $preset: build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   echo "=== $preset: test"
-  ctest --preset "$preset"
+  log="build/$preset/ctest-summary.log"
+  status=0
+  ctest --preset "$preset" 2>&1 | tee "$log" || status=$?
+  passed=$(grep -cE 'Test +#[0-9]+: .* +Passed ' "$log" || true)
+  # The only skip there is: a test that needs 32-bit programs (tests/needs-32bit.sh).
+  skipped=$(grep -E 'Test +#[0-9]+: .*\*\*\*Skipped ' "$log" | sed -E 's/.*Test +#[0-9]+: ([^ ]+) .*/\1/' | paste -sd' ' - || true)
+  line="$preset: $passed tests passed"
+  if [ -n "$skipped" ]; then
+    line="$line; skipped, as this machine does not run 32-bit programs: $skipped"
+    if [ "$runs32" = yes ]; then
+      line="$line; FAILED: nothing may be skipped on a machine that runs them"
+      status=1
+    fi
+  fi
+  [ "$status" -eq 0 ] || line="$line; FAILED (see above)"
+  stages+=("$line")
+  [ "$status" -eq 0 ] || exit "$status"
 done
 
 echo "=== static checks"
 bash scripts/static-checks.sh build/native
+stages+=("static checks: ran")
 
 echo "=== fuzz"
 bash scripts/fuzz.sh 60
+stages+=("fuzzer: ran 60 s")

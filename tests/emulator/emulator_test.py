@@ -3,7 +3,8 @@
 its built-in BIOS, once as TESSIL.EXE and once booted from TESSIL.ISO, and
 checks that the tool finds the emulated RAM by PID and by executable name at
 the address an independent scan finds, and that the screen flickers green and
-blue. Exits 77 (skipped) when the emulator or the X tools are not installed.
+blue. Fails when the emulator or the X tools are not installed: the test
+command installs them, and a missing one must not pass for a skip.
 
 usage: emulator_test.py MIRVANE TESSIL.EXE TESSIL.ISO [--screens DIR]"""
 import argparse
@@ -18,7 +19,6 @@ from find_ram import marker_hits, ram_base
 from pcsxr_session import find_pcsxr, find_plugin_dir, start_pcsxr, start_xvfb, stop, wait_until, write_config
 from screen_colours import colour_name, dominant_colour, grab, save_png
 
-SKIPPED = 77
 MARKER_TIMEOUT = 30  # seconds; the markers usually appear within 2
 SCREEN_GRABS = 40
 
@@ -104,8 +104,8 @@ def main():
                if not found]
     missing += [path for path in (args.exe, args.iso) if not os.path.isfile(path)]
     if missing:
-        print("skipped: not installed or not built: " + ", ".join(missing))
-        return SKIPPED
+        print("FAILED: not installed or not built: " + ", ".join(missing))
+        return 1
     tool = os.path.abspath(args.tool)
     if args.screens:
         os.makedirs(args.screens, exist_ok=True)
