@@ -42,4 +42,16 @@ TEST(EvaluateRamBase, OnlyOneStartAndOneEndAtTheRamDistance) {
   EXPECT_EQ(Evaluate(AmbiguousHit, AmbiguousHit), 0u);
 }
 
+// At 64 bits, addresses above 4 GiB keep all their bits.
+TEST(EvaluateRamBase, AtTheBuildsAddressWidth) {
+  EXPECT_EQ(AmbiguousHit, static_cast<Address>(~static_cast<Address>(0)));
+  EXPECT_EQ(Evaluate(0xFFE00000, 0xFFFFFFF0), 0xFFE00000u);
+  if (sizeof(Address) == 8) {
+    EXPECT_EQ(Evaluate(static_cast<Address>(0x7FC2F5166000), static_cast<Address>(0x7FC2F5365FF0)),
+              static_cast<Address>(0x7FC2F5166000));
+    // Cut to 32 bits, these two would be one RAM apart.
+    EXPECT_EQ(Evaluate(static_cast<Address>(0x100A10000), 0x00C0FFF0), 0u);
+  }
+}
+
 }  // namespace

@@ -47,6 +47,14 @@ std::string Walk() {
 
 Address Found() { return EvaluateRamBase(FoundSlots); }
 
+// The reads of one region: one whole read at 32 bits, pieces at 64.
+std::vector<platform::ULONG_PTR> ReadsOf(platform::ULONG_PTR base, platform::SIZE_T size) {
+  const platform::SIZE_T piece = platform::ReadPieceSize == 0 ? size : platform::ReadPieceSize;
+  std::vector<platform::ULONG_PTR> reads;
+  for (platform::SIZE_T done = 0; done < size; done += piece) reads.push_back(base + done);
+  return reads;
+}
+
 std::string ErrLines(int count) {
   std::string lines;
   for (int i = 0; i < count; ++i) lines += std::string("Err!") + "\n";
@@ -90,9 +98,16 @@ TEST(ScanEmulatorMemory, OnlyCommittedRegionsOfAtLeastTheRamSizeAreRead) {
   fake::AddRegion(0x03000000, 0x00800000, Committed | Free);
   fake::AddRegion(0x04000000, 0x00400000, Committed);
   Walk();
-  EXPECT_EQ(fake::Reads(), std::vector<platform::ULONG_PTR>({0x02000000, 0x04000000}));
-  // Each copied whole, with one read, into one buffer at a time.
-  EXPECT_EQ(fake::ReadSizes(), std::vector<platform::SIZE_T>({MainRamSize, 0x00400000}));
+  std::vector<platform::ULONG_PTR> reads = ReadsOf(0x02000000, MainRamSize);
+  const std::vector<platform::ULONG_PTR> second = ReadsOf(0x04000000, 0x00400000);
+  reads.insert(reads.end(), second.begin(), second.end());
+  EXPECT_EQ(fake::Reads(), reads);
+  // At 32 bits each is copied whole with one read; at 64 in pieces. One buffer at a time.
+  if (platform::ReadPieceSize == 0) {
+    EXPECT_EQ(fake::ReadSizes(), std::vector<platform::SIZE_T>({MainRamSize, 0x00400000}));
+  } else {
+    EXPECT_EQ(fake::ReadSizes(), std::vector<platform::SIZE_T>(reads.size(), platform::ReadPieceSize));
+  }
   EXPECT_EQ(fake::MostLiveBuffers(), 1);
   EXPECT_EQ(fake::LiveBuffers(), 0);
 }
@@ -155,7 +170,7 @@ TEST(ScanEmulatorMemory, AFailedQueryEndsTheWalkQuietlyKeepingTheHits) {
   fake::FailQueryAt(0x00600000);
   EXPECT_EQ(Walk(), "");
   EXPECT_EQ(FoundSlots[0], 0x00400000u);
-  EXPECT_EQ(fake::Reads().size(), 1u);
+  EXPECT_EQ(fake::Reads(), ReadsOf(0x00400000, MainRamSize));
 }
 
 TEST(ScanEmulatorMemory, AnAllocationFailureEndsTheSearchKeepingTheHits) {
@@ -166,8 +181,68 @@ TEST(ScanEmulatorMemory, AnAllocationFailureEndsTheSearchKeepingTheHits) {
   fake::FailAllocationsFrom(2);
   EXPECT_THROW(Walk(), std::bad_alloc);
   EXPECT_EQ(Found(), 0x00400000u);
-  EXPECT_EQ(fake::Reads().size(), 1u);
+  EXPECT_EQ(fake::Reads(), ReadsOf(0x00400000, MainRamSize));
   EXPECT_EQ(fake::LiveBuffers(), 0);
+}
+
+// Where regions are read in pieces, a marker across a piece boundary is found
+// at its step, exactly as in a whole copy, and one that is off the step is
+// not; at 32 bits the same places lie inside one whole copy.
+TEST(ScanEmulatorMemory, MarkersAcrossAPieceBoundaryAsInAWholeCopy) {
+  const platform::ULONG_PTR base = 0x00400000;
+  const platform::SIZE_T boundary = platform::ReadPieceSize == 0 ? 0x100000 : platform::ReadPieceSize;
+  for (platform::SIZE_T before : {16u, 12u, 8u, 4u}) {
+    NewTarget();
+    fake::AddRegion(base, 0x00400000, Committed);
+    PutRam(base + boundary - before);
+    EXPECT_EQ(Walk(), "");
+    EXPECT_EQ(Found(), base + boundary - before) << before;
+  }
+  NewTarget();
+  fake::AddRegion(base, 0x00400000, Committed);
+  fake::Put(base + boundary - 6, Start);
+  Walk();
+  EXPECT_EQ(FoundSlots[0], 0u);
+}
+
+// A short read in any piece: one "Err!", and none of that region's hits
+// count, not even those of the pieces read before; earlier regions' hits stay.
+TEST(ScanEmulatorMemory, AShortLaterPieceDropsTheWholeRegion) {
+  NewTarget();
+  fake::AddRegion(0x00400000, MainRamSize, Committed);
+  fake::AddRegion(0x00800000, 0x00800000, Committed);
+  fake::Put(0x00400000, Start);
+  PutRam(0x00800000);
+  fake::LimitReadable(0x00800000, 0x00300000);
+  EXPECT_EQ(Walk(), ErrLines(1));
+  EXPECT_EQ(FoundSlots[0], 0x00400000u);
+  EXPECT_EQ(FoundSlots[1], 0u);
+  EXPECT_EQ(fake::LiveBuffers(), 0);
+}
+
+// 64-bit builds: regions and RAM above 4 GiB, and a region larger than 4 GiB
+// whose RAM lies beyond its first 4 GiB (a size or offset cut to 32 bits
+// would miss it), read in pieces with one small buffer.
+TEST(ScanEmulatorMemory, AboveFourGiBAtSixtyFourBits) {
+  if (sizeof(platform::ULONG_PTR) < 8) GTEST_SKIP() << "32-bit addresses";
+  const platform::ULONG_PTR high = static_cast<platform::ULONG_PTR>(0x7FC2F5000000);
+  NewTarget();
+  fake::SetMaximumApplicationAddress(static_cast<platform::ULONG_PTR>(0x7FFFFFFEFFFF));
+  fake::AddRegion(high, 0x00800000, Committed);
+  PutRam(high + 0x166000);
+  EXPECT_EQ(Walk(), "");
+  EXPECT_EQ(Found(), high + 0x166000);
+
+  const platform::ULONG_PTR big = static_cast<platform::ULONG_PTR>(0x200000000);
+  const platform::SIZE_T bigSize = static_cast<platform::SIZE_T>(0x100400000);  // 4 GiB + 4 MiB
+  NewTarget();
+  fake::SetMaximumApplicationAddress(static_cast<platform::ULONG_PTR>(0x7FFFFFFEFFFF));
+  fake::AddRegion(big, bigSize, Committed);
+  PutRam(big + static_cast<platform::SIZE_T>(0x100100000));
+  EXPECT_EQ(Walk(), "");
+  EXPECT_EQ(Found(), big + static_cast<platform::SIZE_T>(0x100100000));
+  EXPECT_EQ(fake::MostLiveBuffers(), 1);
+  for (platform::SIZE_T size : fake::ReadSizes()) EXPECT_LE(size, platform::ReadPieceSize);
 }
 
 TEST(ScanEmulatorMemory, TheWalkEndsAtTheBoundAndNeverGoesRound) {

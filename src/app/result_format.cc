@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
-std::string FormatResult(std::uint32_t value, std::int32_t outputType) {
-  char digits[16];
+std::string FormatResult(std::uint64_t value, std::int32_t outputType) {
+  char digits[24];
   if (outputType == 0) {
-    std::snprintf(digits, sizeof digits, "%lu", static_cast<unsigned long>(value));
+    std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(value));
     return digits;
   }
-  std::snprintf(digits, sizeof digits, "%08lX", static_cast<unsigned long>(value));
+  std::snprintf(digits, sizeof digits, "%08llX", static_cast<unsigned long long>(value));
   std::string t = digits;
   if (outputType < 0) {
     const size_t firstKept = t.find_first_not_of('0');

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-typedef std::uint32_t Address;  // a 32-bit host address; arithmetic wraps
+#include "platform/address_width.h"
+
+typedef platform::HostWord Address;  // a host address of the build's width; arithmetic wraps
 
 const int MarkerCount = 4;
 const int MarkerLength = 16;
@@ -12,7 +14,7 @@ const int MarkerLength = 16;
 const int LastMarkerIndex = 1;
 const Address MainRamSize = 0x200000;
 // A slot value meaning "seen more than once".
-const Address AmbiguousHit = 0xFFFFFFFF;
+const Address AmbiguousHit = ~static_cast<Address>(0);  // all bits set
 
 extern const char MarkerTable[MarkerCount][MarkerLength + 1];
 

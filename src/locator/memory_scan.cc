@@ -1,5 +1,7 @@
 #include "locator/memory_scan.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "locator/region_scan.h"
@@ -9,21 +11,57 @@ using namespace platform;
 
 namespace {
 
+// A marker that starts in the last 12 bytes of one piece ends in the next:
+// those bytes are carried over and scanned again with the piece after them.
+const SIZE_T CarriedBytes = MarkerLength - 4;
+
 bool Qualifies(const MEMORY_BASIC_INFORMATION& region) {
   return (region.State & MEM_COMMIT) != 0 && (region.State & MEM_FREE) == 0 &&
          region.RegionSize >= MainRamSize;
 }
 
-// Copies one region whole and scans the copy; a short copy is reported, not scanned.
+// How much of the region one read takes: all of it where regions are read whole.
+SIZE_T PieceSize(SIZE_T regionSize) {
+  return ReadPieceSize == 0 ? regionSize : std::min(regionSize, ReadPieceSize);
+}
+
+// Reads the region piece by piece into one buffer, each piece behind the bytes
+// carried over from the one before, and scans what the buffer holds: the same
+// steps, hits and order as one whole copy. Returns false, with no hits of this
+// region kept, when any piece comes back short.
+bool CopyAndScanPieces(HANDLE handle, const MEMORY_BASIC_INFORMATION& region, unsigned char* buffer,
+                       SIZE_T piece) {
+  Address slotsBefore[MarkerCount];
+  std::memcpy(slotsBefore, FoundSlots, sizeof FoundSlots);
+  SIZE_T carried = 0;
+  for (SIZE_T done = 0; done < region.RegionSize;) {
+    const SIZE_T wanted = std::min(piece, region.RegionSize - done);
+    // Reset for every read, so a read that fails without a count never passes for a full one.
+    SIZE_T bytesRead = 0;
+    ReadProcessMemory(handle, region.BaseAddress + done, buffer + carried, wanted, &bytesRead);
+    if (bytesRead != wanted) {
+      std::memcpy(FoundSlots, slotsBefore, sizeof FoundSlots);
+      return false;
+    }
+    const SIZE_T held = carried + wanted;
+    ScanRegionBuffer(buffer, held, region.BaseAddress + done - carried);
+    done += wanted;
+    if (done < region.RegionSize) {
+      carried = std::min(CarriedBytes, held);
+      std::memmove(buffer, buffer + held - carried, carried);
+    }
+  }
+  return true;
+}
+
+// Copies one region and scans the copy; a short copy is reported, not counted.
 void CopyAndScanRegion(HANDLE handle, const MEMORY_BASIC_INFORMATION& region) {
-  void* buffer = VirtualAlloc(nullptr, region.RegionSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  const SIZE_T piece = PieceSize(region.RegionSize);
+  // A region read whole needs exactly its size; pieces need room for the carried bytes.
+  const SIZE_T bufferSize = piece == region.RegionSize ? piece : piece + CarriedBytes;
+  void* buffer = VirtualAlloc(nullptr, bufferSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (buffer == nullptr) throw std::bad_alloc();
-  // Reset for every read, so a read that fails without a count never passes for a full one.
-  SIZE_T bytesRead = 0;
-  ReadProcessMemory(handle, region.BaseAddress, buffer, region.RegionSize, &bytesRead);
-  const bool whole = bytesRead == region.RegionSize;
-  if (whole)
-    ScanRegionBuffer(static_cast<const unsigned char*>(buffer), region.RegionSize, region.BaseAddress);
+  const bool whole = CopyAndScanPieces(handle, region, static_cast<unsigned char*>(buffer), piece);
   VirtualFree(buffer, 0, MEM_RELEASE);
   if (!whole) WriteOutputLine("Err!");
 }
@@ -47,7 +85,7 @@ void ScanAddressSpace(HANDLE handle) {
     if (VirtualQueryEx(handle, address, &region, sizeof region) == 0) return;
     if (Qualifies(region)) CopyAndScanRegion(handle, region);
     const ULONG_PTR next = region.BaseAddress + region.RegionSize;
-    // An empty region, or one that ends at the top of the 32-bit space, would
+    // An empty region, or one that ends at the top of the address space, would
     // otherwise send the walk round for ever.
     if (next <= address) return;
     address = next;

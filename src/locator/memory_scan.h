@@ -1,5 +1,6 @@
 // The walk over the emulator's address space: every committed region large
-// enough to hold the emulated main RAM is copied whole and scanned for markers.
+// enough to hold the emulated main RAM is copied (whole, or in pieces where
+// the build reads in pieces) and scanned for markers.
 #pragma once
 
 #include <cstddef>

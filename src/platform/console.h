@@ -30,6 +30,6 @@ void WriteStandardError(const std::string& text);
 const char* LineEnd();
 
 // The process exit status that carries a RAM base (0: not found).
-int ExitStatusForResult(std::uint32_t ramBase);
+int ExitStatusForResult(std::uint64_t ramBase);
 
 }  // namespace platform

@@ -44,6 +44,6 @@ const char* LineEnd() { return "\n"; }
 // A POSIX exit status keeps only 8 bits, and a page-aligned address would read
 // as 0, "not found": the status says found (2) or not (0); the address is on
 // standard output.
-int ExitStatusForResult(std::uint32_t ramBase) { return ramBase != 0 ? 2 : 0; }
+int ExitStatusForResult(std::uint64_t ramBase) { return ramBase != 0 ? 2 : 0; }
 
 }  // namespace platform

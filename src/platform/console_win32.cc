@@ -48,6 +48,11 @@ void WriteStandardError(const std::string& text) {
 
 const char* LineEnd() { return "\r\n"; }
 
-int ExitStatusForResult(std::uint32_t ramBase) { return static_cast<int>(ramBase); }
+// A base below 4 GiB is the status itself; a higher one can't be, so the
+// status says "found" (2, never a base: bases lie on 4-byte steps) and the
+// address is on standard output.
+int ExitStatusForResult(std::uint64_t ramBase) {
+  return ramBase > 0xFFFFFFFFu ? 2 : static_cast<int>(static_cast<std::uint32_t>(ramBase));
+}
 
 }  // namespace platform

@@ -5,20 +5,22 @@
 //   process_services_posix.cc  the same answers read from /proc (Linux),
 //   process_services_fake.cc   a scripted process list and address space (unit tests).
 //
-// Host addresses, region sizes and process IDs are 32-bit values throughout,
-// so the records hold addresses as numbers: the same layout then serves the
-// 32-bit Windows build and a 64-bit development build alike.
+// The records hold addresses and sizes as numbers of the build's address
+// width (platform/address_width.h), whatever the width of the tool's own
+// pointers; process IDs are 32-bit.
 #pragma once
 
 #include <cstdint>
+
+#include "platform/address_width.h"
 
 namespace platform {
 
 typedef std::uint32_t DWORD;
 typedef std::int32_t LONG;
 typedef std::uint16_t WORD;
-typedef std::uint32_t ULONG_PTR;  // an address in the target process
-typedef std::uint32_t SIZE_T;     // a size in the target process
+typedef HostWord ULONG_PTR;  // an address in the target process
+typedef HostWord SIZE_T;     // a size in the target process
 typedef int BOOL;
 typedef void* HANDLE;
 
@@ -34,6 +36,8 @@ const DWORD MEM_COMMIT = 0x1000;
 const DWORD MEM_RESERVE = 0x2000;
 const DWORD MEM_RELEASE = 0x8000;
 const DWORD MEM_FREE = 0x10000;
+const DWORD MEM_PRIVATE = 0x20000;
+const DWORD MEM_MAPPED = 0x40000;
 const DWORD PAGE_NOACCESS = 0x01;
 const DWORD PAGE_READONLY = 0x02;
 const DWORD PAGE_READWRITE = 0x04;
@@ -53,7 +57,8 @@ struct PROCESSENTRY32 {
   DWORD dwFlags;
   char szExeFile[MAX_PATH];
 };
-static_assert(sizeof(PROCESSENTRY32) == 296, "the 8-bit process entry is 296 bytes");
+static_assert(sizeof(PROCESSENTRY32) == (MIRVANE_ADDRESS_BITS == 32 ? 296 : 304),
+              "the 8-bit process entry is 296 bytes at 32 bits, 304 at 64");
 
 struct MEMORY_BASIC_INFORMATION {
   ULONG_PTR BaseAddress;
@@ -64,7 +69,8 @@ struct MEMORY_BASIC_INFORMATION {
   DWORD Protect;
   DWORD Type;
 };
-static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 28, "the region record is 28 bytes");
+static_assert(sizeof(MEMORY_BASIC_INFORMATION) == (MIRVANE_ADDRESS_BITS == 32 ? 28 : 48),
+              "the region record is 28 bytes at 32 bits, 48 at 64");
 
 struct SYSTEM_INFO {
   WORD wProcessorArchitecture;

@@ -1,7 +1,8 @@
 // The process and memory services answered from /proc, for the Linux build.
 // Processes are listed in the order they were started, behind a pseudo entry
 // for PID 0 (where Windows lists its idle process). Regions are the lines of
-// /proc/PID/maps below the top of the 32-bit space; reads go through
+// /proc/PID/maps below the top of the address space the build's addresses
+// reach (4 GiB at 32 bits, all of user space at 64); reads go through
 // process_vm_readv, or /proc/PID/mem where that call is refused.
 #ifndef _FILE_OFFSET_BITS
 #define _FILE_OFFSET_BITS 64  // /proc/PID/mem offsets reach 4 GiB on 32-bit hosts too
@@ -29,10 +30,12 @@
 namespace platform {
 namespace {
 
-// Host addresses are 32-bit: regions are reported up to 4 GiB. A region that
-// ends there makes BaseAddress + RegionSize wrap to 0, which a walk must take
-// as its end.
-const std::uint64_t AddressSpaceEnd = 0x100000000ull;
+// Regions are reported up to the end of what an address of the build's width
+// reaches: 4 GiB at 32 bits, where a region that ends there makes BaseAddress +
+// RegionSize wrap to 0, which a walk must take as its end; at 64 bits the top
+// of x86-64 user space with five-level paging (2^56), above which the kernel
+// lists only its own vsyscall page.
+const std::uint64_t AddressSpaceEnd = MIRVANE_ADDRESS_BITS == 32 ? 0x100000000ull : 0x100000000000000ull;
 const ULONG_PTR LowestApplicationAddress = 0x10000;
 const DWORD AllocationGranularity = 0x10000;
 const std::size_t HugePageSize = 0x200000;
@@ -41,8 +44,6 @@ const std::size_t LargestTransfer = 0x40000000;  // per system call, below every
 const DWORD PAGE_EXECUTE = 0x10;
 const DWORD PAGE_EXECUTE_READ = 0x20;
 const DWORD PAGE_EXECUTE_READWRITE = 0x40;
-const DWORD MEM_PRIVATE = 0x20000;
-const DWORD MEM_MAPPED = 0x40000;
 const DWORD PF_KTHREAD = 0x00200000;  // the kernel's per-task flag for its own threads
 const char DeletedSuffix[] = " (deleted)";
 const char IdleProcessName[] = "[System Process]";
@@ -392,8 +393,8 @@ std::size_t CopyWithProcMem(const HandleRecord& process, std::uint64_t base, cha
 }
 
 void FillRegion(MEMORY_BASIC_INFORMATION& region, std::uint64_t base, std::uint64_t end) {
-  // All of the 4 GiB does not fit the 32-bit size: the last page becomes a region of its own.
-  if (end - base > 0xFFFFFFFFu) end -= PageSize();
+  // All of the 4 GiB does not fit a 32-bit size: the last page becomes a region of its own.
+  if (end - base > static_cast<SIZE_T>(~static_cast<SIZE_T>(0))) end -= PageSize();
   std::memset(&region, 0, sizeof region);
   region.BaseAddress = static_cast<ULONG_PTR>(base);
   region.RegionSize = static_cast<SIZE_T>(end - base);
@@ -468,11 +469,13 @@ void GetSystemInfo(SYSTEM_INFO* lpSystemInfo) {
   if (lpSystemInfo == nullptr) return;
   std::memset(lpSystemInfo, 0, sizeof *lpSystemInfo);
   DWORD processors = ProcessorCount();
-  lpSystemInfo->wProcessorArchitecture = 0;  // x86, as a 32-bit process sees the machine
+  // x86 as a 32-bit process sees the machine, else x86-64.
+  lpSystemInfo->wProcessorArchitecture = MIRVANE_ADDRESS_BITS == 32 ? 0 : 9;
   lpSystemInfo->dwPageSize = static_cast<DWORD>(PageSize());
   lpSystemInfo->lpMinimumApplicationAddress = LowestApplicationAddress;
   lpSystemInfo->lpMaximumApplicationAddress = static_cast<ULONG_PTR>(AddressSpaceEnd - 1);
-  lpSystemInfo->dwActiveProcessorMask = processors >= 32 ? 0xFFFFFFFFu : (1u << processors) - 1;
+  lpSystemInfo->dwActiveProcessorMask =
+      processors >= 32 ? 0xFFFFFFFFu : (static_cast<ULONG_PTR>(1) << processors) - 1;
   lpSystemInfo->dwNumberOfProcessors = processors;
   lpSystemInfo->dwProcessorType = 586;
   lpSystemInfo->dwAllocationGranularity = AllocationGranularity;
@@ -522,7 +525,7 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
   HandleRecord* process = FindLiveHandle(hProcess, ProcessHandle);
   if (process == nullptr || (lpBuffer == nullptr && nSize != 0)) return FALSE;
-  // Nothing past 4 GiB is read, as nothing there is reported.
+  // Nothing past the reported address space is read.
   std::uint64_t base = lpBaseAddress;
   std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(nSize, AddressSpaceEnd - base));
   char* buffer = static_cast<char*>(lpBuffer);

@@ -1,0 +1,35 @@
+// How wide a host address is, fixed when the tool is built, and what follows
+// from it. This is the one place that knows: the 32-bit Windows tool keeps
+// 32-bit addresses and reads every region whole; the 64-bit tools reach the
+// whole 64-bit address space and read regions in small pieces. The native
+// build also compiles its unit tests at 32 bits (MIRVANE_ADDRESS_BITS=32), so
+// the rules of both widths are tested on every machine.
+#pragma once
+
+#include <cstdint>
+
+#ifndef MIRVANE_ADDRESS_BITS
+#if UINTPTR_MAX > 0xFFFFFFFFu
+#define MIRVANE_ADDRESS_BITS 64
+#else
+#define MIRVANE_ADDRESS_BITS 32
+#endif
+#endif
+
+namespace platform {
+
+#if MIRVANE_ADDRESS_BITS == 32
+// An address or a size in the target process; arithmetic wraps at 2^32.
+typedef std::uint32_t HostWord;
+// 0: each qualifying region is copied whole, with one read, into a buffer of its size.
+const HostWord ReadPieceSize = 0;
+#elif MIRVANE_ADDRESS_BITS == 64
+typedef std::uint64_t HostWord;
+// Regions are read in pieces of 1 MiB into one small buffer that stays in the
+// cache; a region of many GiB then costs no more memory than a small one.
+const HostWord ReadPieceSize = 0x100000;
+#else
+#error "MIRVANE_ADDRESS_BITS is 32 or 64"
+#endif
+
+}  // namespace platform
