@@ -1,8 +1,8 @@
 // The operating-system services that process selection and the memory walk
 // rely on, under Windows' own names. Three implementations stand behind this
-// header, one file each, chosen at link time:
-//   process_services_win32.cc  kernel32 itself (the product),
-//   process_services_posix.cc  the same answers read from /proc (Linux),
+// header, chosen at link time:
+//   process_services_win32.cc  kernel32 itself (the Windows tools),
+//   posix/                     the same answers read from /proc (Linux), one file per concern,
 //   process_services_fake.cc   a scripted process list and address space (unit tests).
 //
 // The records hold addresses and sizes as numbers of the build's address

@@ -1,0 +1,83 @@
+// What the files of the Linux process and memory services share: the handles
+// they give out, the top of the address space they report, the stat line and
+// the maps lines of /proc. Private to src/platform/posix/.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/process_services.h"
+
+namespace platform {
+namespace posix {
+
+// Regions are reported up to the end of what an address of the build's width
+// reaches: 4 GiB at 32 bits, where a region that ends there makes BaseAddress +
+// RegionSize wrap to 0, which a walk must take as its end; at 64 bits the top
+// of x86-64 user space with five-level paging (2^56), above which the kernel
+// lists only its own vsyscall page.
+const std::uint64_t AddressSpaceEnd = MIRVANE_ADDRESS_BITS == 32 ? 0x100000000ull : 0x100000000000000ull;
+
+std::size_t PageSize();
+DWORD ProcessorCount();
+
+// handles.cc
+enum HandleKind { SnapshotHandle = 1, ProcessHandle = 2 };
+
+struct HandleRecord {
+  HandleKind kind;
+  HandleRecord* nextLive;
+  std::vector<PROCESSENTRY32> entries;  // snapshot: the list, in order
+  std::size_t nextEntry;                // snapshot: what Process32Next returns
+  pid_t pid;                            // process
+  int procDirFd;                        // process: /proc/PID, bound to that very process
+  int memFd;                            // process: /proc/PID/mem
+};
+
+// The live record behind `handle` if it is one of that kind, else null.
+HandleRecord* FindLiveHandle(HANDLE handle, HandleKind kind);
+HANDLE AddLiveHandle(HandleRecord* record);
+
+// proc_stat.cc
+struct StatFields {
+  std::string shortName;  // the kernel's name between the parentheses
+  char state;
+  DWORD parentPid;
+  DWORD flags;
+  DWORD threadCount;
+  unsigned long long startTime;
+};
+
+// `path` is relative to `dirFd`, or absolute with AT_FDCWD.
+bool ReadStat(int dirFd, const char* path, StatFields& stat);
+
+// maps.cc
+struct Mapping {
+  std::uint64_t start;
+  std::uint64_t end;
+  bool readable;
+  bool writable;
+  bool executable;
+  bool fileBacked;
+};
+
+// Reads /proc/PID/maps line by line, so a query can stop at the address it asked for.
+struct MapsReader {
+  int fd;
+  std::string text;
+  std::size_t parsed;
+  bool atEnd;
+};
+
+enum MapsResult { MapsLine, MapsEnd, MapsError };
+
+// The caller closes reader.fd once OpenMaps succeeded.
+bool OpenMaps(const HandleRecord& process, MapsReader& reader);
+MapsResult NextMapping(MapsReader& reader, Mapping& mapping);
+
+}  // namespace posix
+}  // namespace platform

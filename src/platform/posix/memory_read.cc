@@ -1,0 +1,96 @@
+// ReadProcessMemory: process_vm_readv as far as it goes, or /proc/PID/mem
+// where that call is refused (a container's system-call filter), limited to
+// the pages the target itself could read.
+#ifndef _FILE_OFFSET_BITS
+#define _FILE_OFFSET_BITS 64  // /proc/PID/mem offsets reach 4 GiB on 32-bit hosts too
+#endif
+
+#include <sys/types.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/posix/internal.h"
+
+namespace platform {
+namespace {
+
+const std::size_t LargestTransfer = 0x40000000;  // per system call, below every size limit
+
+// How many bytes from `from` lie in readable mappings without a gap. Reads
+// through /proc/PID/mem may reach pages that the process itself cannot read;
+// this keeps them out, as process_vm_readv does.
+std::size_t ReadableLength(const posix::HandleRecord& process, std::uint64_t from, std::size_t length) {
+  posix::MapsReader reader;
+  if (!posix::OpenMaps(process, reader)) return 0;
+  std::uint64_t reached = from;
+  posix::Mapping mapping;
+  while (reached < from + length && posix::NextMapping(reader, mapping) == posix::MapsLine) {
+    if (mapping.end <= reached) continue;
+    if (mapping.start > reached || !mapping.readable) break;
+    reached = mapping.end;
+  }
+  close(reader.fd);
+  return static_cast<std::size_t>(std::min<std::uint64_t>(reached - from, length));
+}
+
+// Copies with process_vm_readv as far as it goes; `refused` tells that the
+// call itself is not allowed here, so that another way may be tried.
+std::size_t CopyWithVmRead(const posix::HandleRecord& process, std::uint64_t base, char* buffer,
+                           std::size_t size, bool& refused) {
+  std::size_t done = 0;
+  refused = false;
+  while (done < size) {
+    std::size_t part = std::min(size - done, LargestTransfer);
+    iovec local = {buffer + done, part};
+    iovec remote = {reinterpret_cast<void*>(static_cast<std::uintptr_t>(base + done)), part};
+    ssize_t count = process_vm_readv(process.pid, &local, 1, &remote, 1, 0);
+    if (count > 0) {
+      done += static_cast<std::size_t>(count);
+      continue;
+    }
+    if (count < 0 && errno == EINTR) continue;
+    refused = count < 0 && (errno == EPERM || errno == ENOSYS);
+    break;
+  }
+  return done;
+}
+
+std::size_t CopyWithProcMem(const posix::HandleRecord& process, std::uint64_t base, char* buffer,
+                            std::size_t size) {
+  std::size_t readable = ReadableLength(process, base, size);
+  std::size_t done = 0;
+  while (done < readable) {
+    std::size_t part = std::min(readable - done, LargestTransfer);
+    ssize_t count = pread(process.memFd, buffer + done, part, static_cast<off_t>(base + done));
+    if (count > 0) {
+      done += static_cast<std::size_t>(count);
+      continue;
+    }
+    if (count < 0 && errno == EINTR) continue;
+    break;
+  }
+  return done;
+}
+
+}  // namespace
+
+BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer, SIZE_T nSize,
+                       SIZE_T* lpNumberOfBytesRead) {
+  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
+  posix::HandleRecord* process = posix::FindLiveHandle(hProcess, posix::ProcessHandle);
+  if (process == nullptr || (lpBuffer == nullptr && nSize != 0)) return FALSE;
+  // Nothing past the reported address space is read.
+  std::uint64_t base = lpBaseAddress;
+  std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(nSize, posix::AddressSpaceEnd - base));
+  char* buffer = static_cast<char*>(lpBuffer);
+  bool refused = false;
+  std::size_t copied = CopyWithVmRead(*process, base, buffer, size, refused);
+  if (refused) copied += CopyWithProcMem(*process, base + copied, buffer + copied, size - copied);
+  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = static_cast<SIZE_T>(copied);
+  return copied == nSize ? TRUE : FALSE;
+}
+
+}  // namespace platform

@@ -1,0 +1,74 @@
+// VirtualQueryEx over /proc/PID/maps: each maps line below AddressSpaceEnd is
+// a region of its own, the gaps between them are free regions.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/posix/internal.h"
+
+namespace platform {
+namespace {
+
+const DWORD PAGE_EXECUTE = 0x10;
+const DWORD PAGE_EXECUTE_READ = 0x20;
+const DWORD PAGE_EXECUTE_READWRITE = 0x40;
+
+DWORD ProtectionOf(const posix::Mapping& mapping) {
+  if (mapping.executable) {
+    if (mapping.writable) return PAGE_EXECUTE_READWRITE;
+    return mapping.readable ? PAGE_EXECUTE_READ : PAGE_EXECUTE;
+  }
+  if (mapping.writable) return PAGE_READWRITE;  // write-only pages read as well
+  return mapping.readable ? PAGE_READONLY : PAGE_NOACCESS;
+}
+
+void FillRegion(MEMORY_BASIC_INFORMATION& region, std::uint64_t base, std::uint64_t end) {
+  // All of the 4 GiB does not fit a 32-bit size: the last page becomes a region of its own.
+  if (end - base > static_cast<SIZE_T>(~static_cast<SIZE_T>(0))) end -= posix::PageSize();
+  std::memset(&region, 0, sizeof region);
+  region.BaseAddress = static_cast<ULONG_PTR>(base);
+  region.RegionSize = static_cast<SIZE_T>(end - base);
+}
+
+}  // namespace
+
+SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMATION* lpBuffer,
+                      SIZE_T dwLength) {
+  posix::HandleRecord* process = posix::FindLiveHandle(hProcess, posix::ProcessHandle);
+  if (process == nullptr || lpBuffer == nullptr || dwLength < sizeof(MEMORY_BASIC_INFORMATION)) {
+    return 0;
+  }
+  posix::MapsReader reader;
+  if (!posix::OpenMaps(*process, reader)) return 0;
+  const std::uint64_t page = lpAddress & ~static_cast<std::uint64_t>(posix::PageSize() - 1);
+  std::uint64_t freeEnd = posix::AddressSpaceEnd;
+  posix::Mapping mapping;
+  posix::MapsResult result;
+  while ((result = posix::NextMapping(reader, mapping)) == posix::MapsLine) {
+    if (mapping.start >= posix::AddressSpaceEnd) break;
+    if (mapping.end <= page) continue;
+    if (mapping.start > page) {
+      freeEnd = mapping.start;
+      break;
+    }
+    // Each maps line is a region of its own, even where its neighbour looks alike.
+    close(reader.fd);
+    FillRegion(*lpBuffer, page, std::min(mapping.end, posix::AddressSpaceEnd));
+    bool accessible = mapping.readable || mapping.writable || mapping.executable;
+    lpBuffer->AllocationBase = static_cast<ULONG_PTR>(mapping.start);
+    lpBuffer->AllocationProtect = ProtectionOf(mapping);
+    lpBuffer->State = accessible ? MEM_COMMIT : MEM_RESERVE;
+    lpBuffer->Protect = accessible ? ProtectionOf(mapping) : 0;
+    lpBuffer->Type = mapping.fileBacked ? MEM_MAPPED : MEM_PRIVATE;
+    return sizeof(MEMORY_BASIC_INFORMATION);
+  }
+  close(reader.fd);
+  if (result == posix::MapsError) return 0;
+  FillRegion(*lpBuffer, page, freeEnd);
+  lpBuffer->State = MEM_FREE;
+  lpBuffer->Protect = PAGE_NOACCESS;
+  return sizeof(MEMORY_BASIC_INFORMATION);
+}
+
+}  // namespace platform
