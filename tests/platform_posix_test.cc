@@ -38,6 +38,12 @@ using platform::ULONG_PTR;
 const DWORD OpenAccess = platform::PROCESS_QUERY_INFORMATION | platform::PROCESS_VM_READ;
 const SIZE_T RecordSize = sizeof(MEMORY_BASIC_INFORMATION);
 
+// Where the reported address space ends: 4 GiB for 32-bit addresses, the top
+// of user space for 64-bit ones.
+const bool Has64BitAddresses = MIRVANE_ADDRESS_BITS == 64;
+const std::uint64_t SpaceEnd = Has64BitAddresses ? 0x100000000000000ull : 0x100000000ull;
+const std::uint64_t FourGiB = 0x100000000ull;
+
 // Where the mapping child places its regions, apart from each other by free gaps.
 const ULONG_PTR ReadWriteBase = 0x30000000;
 const SIZE_T ReadWriteSize = 0x300000;
@@ -47,15 +53,25 @@ const ULONG_PTR FileBase = 0x30600000;
 const SIZE_T FileMappingSize = 0x4000;
 const SIZE_T FileLength = 5000;  // the file ends in the mapping's second page
 const SIZE_T FilePagesSize = 0x2000;
+// With 64-bit addresses, also above 4 GiB: known words at an address whose low
+// 32 bits are those of ReadWriteBase, so that a cut address reads the wrong
+// words; and a 5 GiB mapping that is never touched, so it costs no memory.
+// Away from where the sanitizers keep their shadow and their heap.
+const std::uint64_t HighWordsBase = 0x200030000000ull;
+const std::uint64_t HighWordsSize = 0x200000;
+const std::uint64_t SparseBase = 0x200100000000ull;
+const std::uint64_t SparseSize = 0x140000000ull;
 
 struct Child {
   pid_t pid;
   int release;  // the child ends when this is closed (-1 for children ended by a signal)
 };
 
-std::uint32_t PatternWord(std::size_t index) {
-  return 0xA5000000u ^ static_cast<std::uint32_t>(index * 2654435761u);
+std::uint32_t PatternWord(std::size_t index, std::uint32_t seed = 0xA5000000u) {
+  return seed ^ static_cast<std::uint32_t>(index * 2654435761u);
 }
+
+const std::uint32_t HighSeed = 0x5A000000u;
 
 char FileByte(std::size_t index) { return static_cast<char>('a' + index % 23); }
 
@@ -69,8 +85,25 @@ void StopChild(Child& child) {
 
 const char* SleepPath() { return access("/usr/bin/sleep", X_OK) == 0 ? "/usr/bin/sleep" : "/bin/sleep"; }
 
-// Starts `program` as `sleep 60` and returns once it runs the new program:
-// the pipe closes at the exec, or carries the errno of a failed one.
+// Whether the process sleeps in a system call: for sleep, once the loader
+// and the C library's start are done and its mappings no longer change.
+bool WaitUntilAsleep(pid_t pid) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  for (int tries = 0; tries < 5000; ++tries) {
+    FILE* file = std::fopen(path.c_str(), "r");
+    char line[1024] = {};
+    bool read = file != nullptr && std::fgets(line, sizeof line, file) != nullptr;
+    if (file != nullptr) std::fclose(file);
+    const char* nameEnd = std::strrchr(line, ')');
+    if (!read || nameEnd == nullptr) return false;
+    if (nameEnd[1] == ' ' && nameEnd[2] == 'S') return true;
+    usleep(1000);
+  }
+  return false;
+}
+
+// Starts `program` as `sleep 60` and returns once it sleeps in the new
+// program: the pipe closes at the exec, or carries the errno of a failed one.
 bool StartProgram(const char* program, Child& child) {
   int sync[2];
   if (pipe2(sync, O_CLOEXEC) != 0) return false;
@@ -88,7 +121,10 @@ bool StartProgram(const char* program, Child& child) {
   ssize_t count = read(sync[0], &error, sizeof error);
   close(sync[0]);
   if (child.pid > 0 && count != 0) waitpid(child.pid, nullptr, 0);
-  return child.pid > 0 && count == 0;
+  if (child.pid <= 0 || count != 0) return false;
+  if (WaitUntilAsleep(child.pid)) return true;
+  StopChild(child);
+  return false;
 }
 
 std::vector<PROCESSENTRY32> TakeSnapshot() {
@@ -247,7 +283,8 @@ TEST(OpenProcess, RefusesPidZeroAndProcessesThatHaveEnded) {
 }
 
 // Starts a child holding, below 4 GiB: a read-write region of known words, an
-// inaccessible region, and a file mapping twice as long as its file's pages.
+// inaccessible region, and a file mapping twice as long as its file's pages;
+// with 64-bit addresses also the high words and the sparse mapping.
 bool StartMappingChild(Child& child) {
   std::string path = ::testing::TempDir() + "/mapping_child_XXXXXX";
   int file = mkstemp(&path[0]);
@@ -274,6 +311,18 @@ bool StartMappingChild(Child& child) {
     if (placed) {
       std::uint32_t* word = static_cast<std::uint32_t*>(words);
       for (std::size_t i = 0; i < ReadWriteSize / 4; ++i) word[i] = PatternWord(i);
+    }
+    if (placed && Has64BitAddresses) {
+      void* highAt = reinterpret_cast<void*>(static_cast<std::uintptr_t>(HighWordsBase));
+      void* sparseAt = reinterpret_cast<void*>(static_cast<std::uintptr_t>(SparseBase));
+      void* high = mmap(highAt, HighWordsSize, PROT_READ | PROT_WRITE, flags | MAP_ANONYMOUS, -1, 0);
+      void* sparse =
+          mmap(sparseAt, SparseSize, PROT_READ | PROT_WRITE, flags | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      placed = high == highAt && sparse == sparseAt;
+      if (placed) {
+        std::uint32_t* word = static_cast<std::uint32_t*>(high);
+        for (std::size_t i = 0; i < HighWordsSize / 4; ++i) word[i] = PatternWord(i, HighSeed);
+      }
     }
     char state = placed ? 'R' : 'F';
     ssize_t ignored = write(ready[1], &state, 1);
@@ -302,12 +351,13 @@ MEMORY_BASIC_INFORMATION Query(HANDLE process, ULONG_PTR address) {
   return region;
 }
 
-// Walks the child's space the way the locator does, with 32-bit sums: the
-// sum wraps to 0 after the region that ends at 4 GiB.
+// Walks the child's space the way the locator does, with sums of the build's
+// width: at 32 bits the sum wraps to 0 after the region that ends at 4 GiB, at
+// 64 it passes the highest address.
 std::vector<MEMORY_BASIC_INFORMATION> WalkRegions(HANDLE process) {
   platform::SYSTEM_INFO system;
   platform::GetSystemInfo(&system);
-  EXPECT_EQ(0xFFFFFFFFu, system.lpMaximumApplicationAddress);
+  EXPECT_EQ(SpaceEnd - 1, system.lpMaximumApplicationAddress);
   std::vector<MEMORY_BASIC_INFORMATION> regions;
   ULONG_PTR address = 0;
   while (address < system.lpMaximumApplicationAddress && regions.size() < 10000) {
@@ -321,8 +371,8 @@ std::vector<MEMORY_BASIC_INFORMATION> WalkRegions(HANDLE process) {
     address = next;
   }
   EXPECT_TRUE(!regions.empty() &&
-              std::uint64_t(regions.back().BaseAddress) + regions.back().RegionSize == 0x100000000ull)
-      << "the walk did not reach 4 GiB";
+              std::uint64_t(regions.back().BaseAddress) + regions.back().RegionSize == SpaceEnd)
+      << "the walk did not reach the top, " << std::hex << SpaceEnd;
   return regions;
 }
 
@@ -332,6 +382,46 @@ const MEMORY_BASIC_INFORMATION* RegionAt(const std::vector<MEMORY_BASIC_INFORMAT
     if (region.BaseAddress == base) return &region;
   }
   return nullptr;
+}
+
+// The walk covers the whole space from 0 without a gap; every maps line below
+// the top is a region of its own, with its size and state, and the rest is free.
+// Returns how many regions lie above 4 GiB.
+int CheckRegionsAreTheMapsLines(const std::vector<MEMORY_BASIC_INFORMATION>& regions, pid_t pid) {
+  EXPECT_FALSE(regions.empty());
+  if (regions.empty()) return 0;
+  EXPECT_EQ(0u, regions.front().BaseAddress);
+  for (std::size_t i = 1; i < regions.size(); ++i) {
+    EXPECT_EQ(regions[i - 1].BaseAddress + regions[i - 1].RegionSize, regions[i].BaseAddress);
+  }
+  std::vector<std::uint64_t> starts;
+  std::string path = "/proc/" + std::to_string(pid) + "/maps";
+  FILE* file = std::fopen(path.c_str(), "r");
+  EXPECT_NE(nullptr, file);
+  char line[4096];
+  while (file != nullptr && std::fgets(line, sizeof line, file) != nullptr) {
+    unsigned long long start = 0;
+    unsigned long long end = 0;
+    char perms[5] = {};
+    EXPECT_EQ(3, std::sscanf(line, "%llx-%llx %4s", &start, &end, perms)) << line;
+    if (start >= SpaceEnd) continue;
+    starts.push_back(start);
+    const MEMORY_BASIC_INFORMATION* region = RegionAt(regions, start);
+    EXPECT_NE(nullptr, region) << line;
+    if (region == nullptr) continue;
+    EXPECT_EQ(std::min<std::uint64_t>(end, SpaceEnd) - start, region->RegionSize) << line;
+    DWORD state = std::strncmp(perms, "---", 3) == 0 ? platform::MEM_RESERVE : platform::MEM_COMMIT;
+    EXPECT_EQ(state, region->State) << line;
+  }
+  if (file != nullptr) std::fclose(file);
+  int aboveFourGiB = 0;
+  for (const MEMORY_BASIC_INFORMATION& region : regions) {
+    if (std::find(starts.begin(), starts.end(), region.BaseAddress) == starts.end()) {
+      EXPECT_EQ(platform::MEM_FREE, region.State) << std::hex << region.BaseAddress;
+    }
+    if (region.BaseAddress >= FourGiB) ++aboveFourGiB;
+  }
+  return aboveFourGiB;
 }
 
 TEST(ProcessMemory, RegionsOfAChildCoverItsMappingsBelowTheTopWithTheirStates) {
@@ -345,35 +435,7 @@ TEST(ProcessMemory, RegionsOfAChildCoverItsMappingsBelowTheTopWithTheirStates) {
   HANDLE process = platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(child.pid));
   ASSERT_NE(nullptr, process);
   std::vector<MEMORY_BASIC_INFORMATION> regions = WalkRegions(process);
-
-  // The regions follow each other from 0 without a gap.
-  ASSERT_FALSE(regions.empty());
-  EXPECT_EQ(0u, regions.front().BaseAddress);
-  for (std::size_t i = 1; i < regions.size(); ++i) {
-    EXPECT_EQ(regions[i - 1].BaseAddress + regions[i - 1].RegionSize, regions[i].BaseAddress);
-  }
-  // Every maps line below the top is a region of its own, with its state.
-  const std::uint64_t top = 0x100000000ull;
-  std::string maps;
-  {
-    std::string path = "/proc/" + std::to_string(child.pid) + "/maps";
-    FILE* file = std::fopen(path.c_str(), "r");
-    ASSERT_NE(nullptr, file);
-    char line[4096];
-    while (std::fgets(line, sizeof line, file) != nullptr) {
-      unsigned long long start = 0;
-      unsigned long long end = 0;
-      char perms[5] = {};
-      ASSERT_EQ(3, std::sscanf(line, "%llx-%llx %4s", &start, &end, perms)) << line;
-      if (start >= top) continue;
-      const MEMORY_BASIC_INFORMATION* region = RegionAt(regions, start);
-      ASSERT_NE(nullptr, region) << line;
-      EXPECT_EQ(std::min<std::uint64_t>(end, top) - start, region->RegionSize) << line;
-      DWORD state = std::strncmp(perms, "---", 3) == 0 ? platform::MEM_RESERVE : platform::MEM_COMMIT;
-      EXPECT_EQ(state, region->State) << line;
-    }
-    std::fclose(file);
-  }
+  CheckRegionsAreTheMapsLines(regions, child.pid);
 
   const MEMORY_BASIC_INFORMATION* words = RegionAt(regions, ReadWriteBase);
   ASSERT_NE(nullptr, words);
@@ -393,20 +455,46 @@ TEST(ProcessMemory, RegionsOfAChildCoverItsMappingsBelowTheTopWithTheirStates) {
   EXPECT_EQ(FileMappingSize, file->RegionSize);
   EXPECT_EQ(platform::MEM_COMMIT, file->State);
   EXPECT_EQ(platform::PAGE_READONLY, file->Protect);
+  if (Has64BitAddresses) {
+    // Above 4 GiB at their own addresses; the sparse mapping whole, in one region.
+    const MEMORY_BASIC_INFORMATION* high = RegionAt(regions, HighWordsBase);
+    ASSERT_NE(nullptr, high);
+    EXPECT_EQ(HighWordsSize, high->RegionSize);
+    EXPECT_EQ(platform::PAGE_READWRITE, high->Protect);
+    const MEMORY_BASIC_INFORMATION* highGap = RegionAt(regions, HighWordsBase + HighWordsSize);
+    ASSERT_NE(nullptr, highGap);
+    EXPECT_EQ(platform::MEM_FREE, highGap->State);
+    const MEMORY_BASIC_INFORMATION* sparse = RegionAt(regions, SparseBase);
+    ASSERT_NE(nullptr, sparse);
+    EXPECT_EQ(SparseSize, sparse->RegionSize);
+    EXPECT_EQ(platform::MEM_COMMIT, sparse->State);
+    EXPECT_EQ(platform::MEM_PRIVATE, sparse->Type);
+  }
 
-  // A query inside a region answers from its page to the region's end.
+  // A query inside a region answers from its page to the region's end; in the
+  // sparse mapping, from past its first 4 GiB.
   MEMORY_BASIC_INFORMATION inside = Query(process, ReadWriteBase + 0x123456);
   EXPECT_EQ(ReadWriteBase + 0x123000, inside.BaseAddress);
   EXPECT_EQ(ReadWriteBase, inside.AllocationBase);
   EXPECT_EQ(ReadWriteSize - 0x123000, inside.RegionSize);
   EXPECT_EQ(platform::MEM_COMMIT, inside.State);
+  if (Has64BitAddresses) {
+    MEMORY_BASIC_INFORMATION far = Query(process, SparseBase + FourGiB + 0x123456);
+    EXPECT_EQ(SparseBase + FourGiB + 0x123000, far.BaseAddress);
+    EXPECT_EQ(SparseBase, far.AllocationBase);
+    EXPECT_EQ(SparseSize - FourGiB - 0x123000, far.RegionSize);
+    EXPECT_EQ(platform::MEM_COMMIT, far.State);
+  }
 
   MEMORY_BASIC_INFORMATION region;
   EXPECT_EQ(0u, platform::VirtualQueryEx(process, ReadWriteBase, &region, RecordSize - 1));
   EXPECT_EQ(0u, platform::VirtualQueryEx(nullptr, ReadWriteBase, &region, RecordSize));
-  MEMORY_BASIC_INFORMATION last = Query(process, 0xFFFFFFFFu);
-  EXPECT_EQ(0xFFFFF000u, last.BaseAddress);
+  // The highest address: its page alone, free (at 32 bits by the last-page rule,
+  // at 64 because nothing is mapped up there below the top).
+  MEMORY_BASIC_INFORMATION last = Query(process, static_cast<ULONG_PTR>(SpaceEnd - 1));
+  EXPECT_EQ(SpaceEnd - 0x1000, last.BaseAddress);
   EXPECT_EQ(0x1000u, last.RegionSize);
+  EXPECT_EQ(platform::MEM_FREE, last.State);
 
   StopChild(child);
   EXPECT_EQ(0u, platform::VirtualQueryEx(process, ReadWriteBase, &region, RecordSize));
@@ -415,20 +503,33 @@ TEST(ProcessMemory, RegionsOfAChildCoverItsMappingsBelowTheTopWithTheirStates) {
   EXPECT_EQ(platform::TRUE, CloseHandle(process));
 }
 
-// sleep is a position-independent program, placed far above 4 GiB: its whole
-// 32-bit space is free, which one 32-bit size cannot hold.
-TEST(ProcessMemory, AnEmptySpaceIsOneFreeRegionAndThenItsLastPage) {
+// sleep is a position-independent program, placed far above 4 GiB, with
+// nothing below. With 32-bit addresses its whole space is free, which one
+// 32-bit size cannot hold: a free region and then the last page. With 64-bit
+// ones every mapping of it is a region at its own address, up to the stack.
+TEST(ProcessMemory, AProgramPlacedAboveFourGiBIsReportedAtTheBuildsWidth) {
   Child child;
   ASSERT_TRUE(StartProgram(SleepPath(), child));
   HANDLE process = platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(child.pid));
   ASSERT_NE(nullptr, process);
   std::vector<MEMORY_BASIC_INFORMATION> regions = WalkRegions(process);
+  int aboveFourGiB = CheckRegionsAreTheMapsLines(regions, child.pid);
   StopChild(child);
-  ASSERT_EQ(2u, regions.size());
-  EXPECT_EQ(0xFFFFF000u, regions[0].RegionSize);
+  ASSERT_GE(regions.size(), 2u);
   EXPECT_EQ(platform::MEM_FREE, regions[0].State);
-  EXPECT_EQ(0xFFFFF000u, regions[1].BaseAddress);
-  EXPECT_EQ(platform::MEM_FREE, regions[1].State);
+  EXPECT_LE(FourGiB - 0x1000, regions[0].RegionSize);
+  if (Has64BitAddresses) {
+    int committed = 0;
+    for (const MEMORY_BASIC_INFORMATION& region : regions) committed += region.State == platform::MEM_COMMIT;
+    EXPECT_LE(5, committed);  // the program, the loader, the C library, the stack, the vDSO
+    EXPECT_EQ(static_cast<int>(regions.size()) - 1, aboveFourGiB);
+    EXPECT_EQ(platform::MEM_FREE, regions.back().State);
+  } else {
+    ASSERT_EQ(2u, regions.size());
+    EXPECT_EQ(0xFFFFF000u, regions[0].RegionSize);
+    EXPECT_EQ(0xFFFFF000u, regions[1].BaseAddress);
+    EXPECT_EQ(platform::MEM_FREE, regions[1].State);
+  }
   EXPECT_EQ(platform::TRUE, CloseHandle(process));
 }
 
@@ -467,6 +568,24 @@ void CheckReadsOfMappingChild(HANDLE process) {
     fileMatches = fileMatches && file[i] == (i < FileLength ? FileByte(i) : '\0');
   }
   EXPECT_TRUE(fileMatches);
+  if (!Has64BitAddresses) return;
+
+  // Above 4 GiB: the high words, not the low ones their cut address would name;
+  // the untouched sparse mapping reads as zeros across its first 4 GiB and
+  // comes back short at its end.
+  std::vector<char> high(HighWordsSize);
+  ASSERT_EQ(HighWordsSize, ReadInto(process, HighWordsBase, high, platform::TRUE));
+  bool highMatches = true;
+  for (std::size_t i = 0; i < HighWordsSize / 4 && highMatches; ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, &high[i * 4], 4);
+    highMatches = word == PatternWord(i, HighSeed);
+  }
+  EXPECT_TRUE(highMatches);
+  std::vector<char> sparse(0x2000, 'x');
+  EXPECT_EQ(0x2000u, ReadInto(process, SparseBase + FourGiB - 0x1000, sparse, platform::TRUE));
+  EXPECT_EQ(sparse.size(), static_cast<std::size_t>(std::count(sparse.begin(), sparse.end(), '\0')));
+  EXPECT_EQ(0x1000u, ReadInto(process, SparseBase + SparseSize - 0x1000, sparse, platform::FALSE));
 }
 
 TEST(ProcessMemory, ReadsCopyTheKnownBytesAndStopShortAtUnreadablePages) {
