@@ -1,22 +1,31 @@
 #!/usr/bin/env python3
 """Checks the Windows release zip: exactly the files it should hold, in one
 folder named like the zip, the executable a 32-bit Windows program, the text
-files with Windows line ends and the batch file the repository's own.
+files with Windows line ends and the batch file the repository's own. With
+--deb, the Linux package instead: as dpkg-deb --contents lists it, exactly the
+tool in usr/bin and the marker program in usr/share/mirvane.
 
   check_release_zip.py --source . --build build/win32
       checks build/win32/Mirvane-1.0-win32.zip as `--target package` made it
   check_release_zip.py --source . --build build/win32 --cpack cpack
       packs a zip of its own into build/win32/release-check first (the CTest form)
+  check_release_zip.py --deb --source . --build build/native [--cpack cpack]
+      the same for build/native/mirvane_1.0_<arch>.deb
 """
 
 import argparse
+import glob
+import io
 import os
 import shutil
 import subprocess
 import sys
+import tarfile
 import zipfile
 
 PACKAGE = "Mirvane-1.0-win32"
+DEB_PATTERN = "mirvane_1.0_*.deb"
+MARKER_FILES = ("TESSIL.EXE", "TESSIL.ISO")
 
 
 def expected_files(source, build):
@@ -24,18 +33,30 @@ def expected_files(source, build):
     if os.path.exists(os.path.join(source, "Mirvane.bat")):
         files.append("Mirvane.bat")
     # The marker program is packed where the build made it.
-    for name in ("TESSIL.EXE", "TESSIL.ISO"):
-        if os.path.exists(os.path.join(build, "tessil", name)):
-            files.append(name)
-    return sorted(files)
+    return sorted(files + built_markers(build))
 
 
-def pack(cpack, build):
-    out = os.path.join(build, "release-check")
+def built_markers(build):
+    return [name for name in MARKER_FILES if os.path.exists(os.path.join(build, "tessil", name))]
+
+
+def pack(cpack, build, folder):
+    out = os.path.join(build, folder)
     shutil.rmtree(out, ignore_errors=True)
     subprocess.run([cpack, "--config", os.path.join(build, "CPackConfig.cmake"), "-B", out],
                    check=True, stdout=subprocess.DEVNULL)
-    return os.path.join(out, PACKAGE + ".zip")
+    return out
+
+
+def check_markers(contents, build):
+    problems = []
+    for name in MARKER_FILES:
+        built = os.path.join(build, "tessil", name)
+        if name in contents and os.path.exists(built):
+            with open(built, "rb") as f:
+                if contents[name] != f.read():
+                    problems.append("%s differs from the built one" % name)
+    return problems
 
 
 def check(path, source, build):
@@ -67,27 +88,60 @@ def check(path, source, build):
             original = f.read().replace(b"\r\n", b"\n")
         if contents["Mirvane.bat"].replace(b"\r\n", b"\n") != original:
             problems.append("Mirvane.bat differs from the repository's")
-    for name in ("TESSIL.EXE", "TESSIL.ISO"):
-        built = os.path.join(build, "tessil", name)
-        if name in contents and os.path.exists(built):
-            with open(built, "rb") as f:
-                if contents[name] != f.read():
-                    problems.append("%s differs from the built one" % name)
-    return held, problems
+    return held, problems + check_markers(contents, build)
+
+
+def check_deb(path, build):
+    problems = []
+    wanted = sorted(["usr/bin/Mirvane"] + ["usr/share/mirvane/" + n for n in built_markers(build)])
+    listing = subprocess.run(["dpkg-deb", "--contents", path], check=True, capture_output=True,
+                             text=True).stdout
+    # Lines as tar lists them: mode, owner, size, date, time, ./path
+    modes = {}
+    for line in listing.splitlines():
+        fields = line.split(None, 5)
+        if len(fields) == 6 and not fields[0].startswith("d"):
+            modes[fields[5].split(" -> ")[0].removeprefix("./")] = fields[0]
+    held = sorted(modes)
+    if held != wanted:
+        problems.append("holds %s, should hold %s" % (held, wanted))
+    if modes.get("usr/bin/Mirvane", "-rwxr-xr-x") != "-rwxr-xr-x":
+        problems.append("usr/bin/Mirvane is not an executable for everyone: %s" % modes["usr/bin/Mirvane"])
+
+    tree = subprocess.run(["dpkg-deb", "--fsys-tarfile", path], check=True, capture_output=True).stdout
+    contents = {}
+    with tarfile.open(fileobj=io.BytesIO(tree)) as archive:
+        for member in archive.getmembers():
+            if member.isfile():
+                contents[os.path.basename(member.name)] = archive.extractfile(member).read()
+    if not contents.get("Mirvane", b"").startswith(b"\x7fELF"):
+        problems.append("usr/bin/Mirvane is not an ELF program")
+    return held, problems + check_markers(contents, build)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--source", required=True, help="the repository")
-    parser.add_argument("--build", required=True, help="the win32 build folder")
-    parser.add_argument("--cpack", help="pack a zip of its own with this cpack first")
+    parser.add_argument("--build", required=True, help="the win32 build folder (native with --deb)")
+    parser.add_argument("--cpack", help="pack a package of its own with this cpack first")
+    parser.add_argument("--deb", action="store_true", help="check the Linux .deb instead of the zip")
     args = parser.parse_args()
 
-    path = pack(args.cpack, args.build) if args.cpack else os.path.join(args.build, PACKAGE + ".zip")
+    folder = args.build
+    if args.cpack:
+        folder = pack(args.cpack, args.build, "package-check" if args.deb else "release-check")
+    if args.deb:
+        found = sorted(glob.glob(os.path.join(folder, DEB_PATTERN)))
+        path = found[0] if len(found) == 1 else os.path.join(folder, DEB_PATTERN)
+    else:
+        path = os.path.join(folder, PACKAGE + ".zip")
     if not os.path.exists(path):
-        print("no release zip at %s" % path, file=sys.stderr)
+        print("no package at %s" % path, file=sys.stderr)
         return 1
-    held, problems = check(path, args.source, args.build)
+    if args.deb:
+        held, problems = check_deb(path, args.build)
+    else:
+        held, problems = check(path, args.source, args.build)
     for problem in problems:
         print("FAILED %s: %s" % (os.path.basename(path), problem), file=sys.stderr)
     if problems:

@@ -9,13 +9,13 @@
 #                  clang-tidy and clang-format. Where this machine runs 32-bit
 #                  programs (scripts/probe-32bit.sh) also Wine's 32-bit half and
 #                  the 32-bit pcsxr emulator; elsewhere they could not run.
-#   native         only what the native build and its tests need.
+#   native         only what the native build, its tests and its .deb need.
 #   bench          everything, and what the benchmarks need besides (Google
 #                  Benchmark, scanmem).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-packages=(cmake make g++ googletest python3)
+packages=(cmake make g++ googletest python3 dpkg-dev)
 if [ "${1:-}" = bench ]; then
   packages+=(libbenchmark-dev scanmem)
 fi
