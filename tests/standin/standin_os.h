@@ -52,6 +52,7 @@ bool WatchFirstRead(unsigned char* region, std::uint64_t size, ReadReaction reac
 // Lets other processes of the same user read our memory.
 void AllowMemoryReaders();
 
-// Waits until standard input ends (or is closed) or `milliseconds` have
-// passed, meanwhile reacting to the first read of a watched region.
+// Waits until standard input ends (or is closed), a watched read stops us, or
+// `milliseconds` have passed, meanwhile reacting to the first read of a
+// watched region.
 void WaitForStop(unsigned milliseconds);

@@ -31,8 +31,10 @@ struct Band {
 // The low band starts low enough to hold one region of 1.5 GiB.
 Band LowBand = {0x10000000, 0x80000000};
 Band HighBand = {0xC0000000, FourGiB};
-// Far above 4 GiB, clear of where the system maps libraries and stacks.
-Band AboveBand = {0x7F5A00000000, 0x7F6A00000000};
+// Far above 4 GiB, where 64-bit emulators get their memory, yet below the
+// terabyte in which the system (with its usual 28 bits of randomness) puts
+// libraries; a slot taken anyway is passed over.
+Band AboveBand = {0x7E5A00000000, 0x7E6A00000000};
 
 // The one watched region, and the userfaultfd that reports its first read (-1: none).
 struct WatchedRegion {
