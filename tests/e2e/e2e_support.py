@@ -73,11 +73,13 @@ def stop_process(process):
 
 # ---------------------------------------------------------------- the setting
 
-def make_setting(tool, standin, wine, wineprefix=None, bat=None):
+def make_setting(tool, standin, wine, address_bits, wineprefix=None, bat=None):
     """Everything a case needs to know about how to run things here."""
     setting = {
         "tool": os.path.abspath(tool),
         "wine": wine,
+        # 32: the tool copies each region whole; 64: in pieces of 1 MiB.
+        "address_bits": address_bits,
         "bat": os.path.abspath(bat) if bat else None,
         "scratch": tempfile.mkdtemp(prefix="mirvane-e2e-"),
         "started": [],
@@ -179,8 +181,9 @@ def start_standin(setting, scenario, milliseconds=None):
             raise Skip("the stand-in can't stage %s on this platform (%s)" % (scenario, reason))
         raise RuntimeError("the stand-in could not stage %s (%s)" % (scenario, reason))
     pid = int(re.search(rb"pid (\d+)", data).group(1))
-    expect = int(re.search(rb"expect 0x([0-9A-F]{8})", data).group(1), 16)
-    cut_short = re.search(rb"cut-short 0x([0-9A-F]{8})", data)
+    # Eight digits, more for an address above 4 GiB.
+    expect = int(re.search(rb"expect 0x([0-9A-F]{8,16})\r?\n", data).group(1), 16)
+    cut_short = re.search(rb"cut-short 0x([0-9A-F]{8,16})\r?\n", data)
     return {"process": process, "pid": pid, "expect": expect,
             "cut_short": int(cut_short.group(1), 16) if cut_short else None}
 
@@ -264,12 +267,14 @@ def run_cases(cases, description, with_bat=False):
     parser.add_argument("--tool", required=True, help="Mirvane or Mirvane.exe")
     parser.add_argument("--standin", required=True, help="the stand-in emulator of the same build")
     parser.add_argument("--wine", action="store_true", help="run the Windows build under Wine")
+    parser.add_argument("--address-bits", type=int, choices=(32, 64), required=True,
+                        help="the width of the tool's host addresses, as it was built")
     parser.add_argument("--wineprefix", help="the Wine prefix to use")
     if with_bat:
         parser.add_argument("--bat", help="Mirvane.bat, to test it too (under Wine)")
     options = parser.parse_args()
 
-    setting = make_setting(options.tool, options.standin, options.wine,
+    setting = make_setting(options.tool, options.standin, options.wine, options.address_bits,
                            options.wineprefix or os.environ.get("WINEPREFIX"),
                            options.bat if with_bat else None)
     failures = 0

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """End-to-end tests with targets that fail the tool: a target that ends while
 it is read, memory that goes between the tool's region query and its read, a
-target the tool may not open, a region of 1.5 GiB (found, and where the copy
-buffer can't be had), and a result line that can't be written.
+target the tool may not open, a region of 1.5 GiB (found, and with the tool's
+data limited to less than it), and a result line that can't be written.
 
-    failing_targets.py --tool PATH --standin PATH            (native build)
-    failing_targets.py --tool PATH --standin PATH --wine     (Windows build under Wine)
+    failing_targets.py --tool PATH --standin PATH --address-bits 64           (native build)
+    failing_targets.py --tool PATH --standin PATH --address-bits 32 --wine    (Windows build under Wine)
 
 Every run of the tool must end within a time limit and, unless a case says
 otherwise, write nothing on standard error and write zero or more "Err!" lines
@@ -28,13 +28,14 @@ import e2e_support as e2e  # noqa: E402
 NATIVE_EXIT_MILLISECONDS = [10, 40, 80, 150, 250]
 WINE_EXIT_MILLISECONDS = [100, 400, 800, 1500, 2500]
 KILL_DELAYS = [0.0, 0.02, 0.05, 0.1, 0.2]
-# The first region of the many-regions target is 128 MiB: the tool's copy
-# buffer for it makes the tool at least this big, and this small again once
-# released (under Wine, where nothing keeps it).
+# The first region of the many-regions target is 128 MiB: a tool that copies
+# regions whole (32-bit) is at least this big while its copy buffer for it is
+# held, and this small again once released (under Wine, where nothing keeps it).
 BUFFER_HELD_MIB = 80
 BUFFER_RELEASED_MIB = 40
 STOP_ATTEMPTS = 3
 # Limits the tool's data: a 4 MiB copy buffer fits, one of 1.5 GiB does not.
+# A tool that reads in 1 MiB pieces needs no buffer bigger than a piece.
 DATA_LIMIT = ["prlimit", "--data=%d" % (1 << 30), "--"]
 UNPRIVILEGED = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"]
 KILL_SKIP = ("Wine's server can leave the tool waiting for ever in VirtualQueryEx when the target is "
@@ -187,12 +188,12 @@ def case_killed_at_moments(setting):
 
 
 def wait_for_first_copy(setting, tool):
-    """Waits until the tool has copied its first region whole; False when it
-    ended first. Natively process_vm_readv copies straight into the buffer and
-    holds on to the target's memory until it is through: a buffer being filled
-    is as good as a whole copy. Wine touches every page of the buffer before it
-    asks its server for the copy: there the copy is whole once the buffer has
-    been released again."""
+    """Waits until a tool that copies regions whole has copied its first one;
+    False when it ended first. Natively process_vm_readv copies straight into
+    the buffer and holds on to the target's memory until it is through: a
+    buffer being filled is as good as a whole copy. Wine touches every page of
+    the buffer before it asks its server for the copy: there the copy is whole
+    once the buffer has been released again."""
     deadline = time.monotonic() + e2e.TOOL_SECONDS
     held = False
     while tool.poll() is None and time.monotonic() < deadline:
@@ -205,18 +206,47 @@ def wait_for_first_copy(setting, tool):
     return False
 
 
+def stop_when_copy_is_held(setting, standin, tool):
+    """Whole copies (32-bit tools): the target's input is closed once the copy
+    buffer for its first region shows in the tool's memory. Returns whether
+    the target was stopped before the tool ended, and the tool's outcome."""
+    stopped = wait_for_first_copy(setting, tool) and tool.poll() is None
+    if stopped:
+        standin["process"].stdin.close()
+    return stopped, e2e.finish_tool(tool)
+
+
+def stop_at_second_region(setting, standin, tool):
+    """Reads in pieces (64-bit tools) need no buffer that shows: the target
+    itself watches for the first read of its second region and then stops as
+    its input's end would stop it, letting that read go on. Returns whether it
+    had ended by the time the tool did, and the tool's outcome."""
+    outcome = e2e.finish_tool(tool)
+    status = standin["process"].poll()
+    if status is None:
+        try:
+            standin["process"].wait(e2e.STOP_SECONDS)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("the stand-in still runs: the tool never read its second region")
+        return False, outcome
+    if status != 0:
+        raise AssertionError("the stand-in ended with status %d" % status)
+    return True, outcome
+
+
 def case_stopped_after_first_region(setting):
-    """The target is told to stop (its input ends) once the tool has copied
-    its first region, which holds the RAM: it ends during the walk, and the
-    hits of that region count."""
+    """The target stops (as when its input ends) once the tool has copied its
+    first region, which holds the RAM: it ends during the walk, and the hits of
+    that region count."""
+    if setting["address_bits"] == 32:
+        scenario, stop = "many-regions", stop_when_copy_is_held
+    else:
+        scenario, stop = "stop-after-first-region", stop_at_second_region
     for attempt in range(1, STOP_ATTEMPTS + 1):
-        standin = e2e.start_standin(setting, "many-regions")
+        standin = e2e.start_standin(setting, scenario)
         try:
             tool = e2e.start_tool(setting, [str(standin["pid"])])
-            stopped = wait_for_first_copy(setting, tool) and tool.poll() is None
-            if stopped:
-                standin["process"].stdin.close()
-            outcome = e2e.finish_tool(tool)
+            stopped, outcome = stop(setting, standin, tool)
         finally:
             e2e.stop_standin(setting, standin)
         errors, _ = check_outcome(setting, outcome, {standin["expect"]})
@@ -297,21 +327,26 @@ def case_huge_region(setting):
     return e2e.with_standin(setting, "huge-region", check)
 
 
-def case_huge_region_without_buffer(setting):
-    """The copy buffer for a 1.5 GiB region can't be had (the tool's data is
-    limited to 1 GiB): the search ends there, quietly, with the RAM found in
-    the region before it."""
+def case_huge_region_with_data_limit(setting):
+    """The tool's data is limited to 1 GiB. A tool that copies regions whole
+    can't have the copy buffer for a 1.5 GiB region: its search ends there,
+    quietly, with the RAM found in the region before it. One that reads in
+    1 MiB pieces walks through the big region and on, and meets the second
+    start marker past it: 0, no Err!."""
     help_run = run_tool(setting, ["/?"], DATA_LIMIT)
     if help_run[2] != 0 or help_run[1]:
         raise e2e.Skip("the tool can't start with its data limited to 1 GiB (a sanitizer build reserves "
                        "terabytes for its shadow memory): %s" % first_line(help_run[1]))
 
+    whole_copies = setting["address_bits"] == 32
+
     def check(standin):
-        check_outcome(setting, run_tool(setting, [str(standin["pid"])], DATA_LIMIT), {standin["cut_short"]},
-                      errors=0)
-        # Where a second start marker lies past the big region, the walk went no further.
-        return "(the walk ended at the big region)" if standin["expect"] == 0 else \
-            "(no room past the big region here: only the hits before it are checked)"
+        wanted = standin["cut_short"] if whole_copies else standin["expect"]
+        check_outcome(setting, run_tool(setting, [str(standin["pid"])], DATA_LIMIT), {wanted}, errors=0)
+        # Where a second start marker lies past the big region, the result tells how far the walk went.
+        if standin["expect"] != 0:
+            return "(no room past the big region here: only the hits before it are checked)"
+        return "(the walk ended at the big region)" if whole_copies else "(the walk went on past the big region)"
     return e2e.with_standin(setting, "huge-after-ram", check)
 
 
@@ -341,7 +376,7 @@ CASES = [
     ("region partly made inaccessible between query and read", changed_while_read_case("protect-while-read")),
     ("target can't be opened (unprivileged user)", case_unprivileged_user),
     ("one region of 1.5 GiB holding the RAM", case_huge_region),
-    ("no copy buffer for a region of 1.5 GiB", case_huge_region_without_buffer),
+    ("one region of 1.5 GiB, the tool's data limited to 1 GiB", case_huge_region_with_data_limit),
     ("result line to a full device", case_result_to_full_device),
 ]
 

@@ -10,7 +10,8 @@
 //
 // Output, one line each, flushed: "pid N", "expect 0x........", "ready";
 // before "ready", where the scenario has one, "cut-short 0x........": what
-// Mirvane reports when its walk ends at the scenario's big region.
+// Mirvane reports when its walk ends at the scenario's big region. Addresses
+// have eight hex digits, more where they lie above 4 GiB.
 // Exit status: 0 after a normal stop, 1 when the scenario could not be staged,
 // 2 on wrong usage, 3 when this platform can't stage the scenario at all.
 #include <cstdint>
@@ -22,14 +23,22 @@
 
 namespace {
 
-const std::uint32_t MainRamSize = 0x200000;
-const std::uint32_t MarkerSize = 16;
-const std::uint32_t WideRegionSize = 2 * MainRamSize;
-const std::uint32_t PageSize = 0x1000;
-const std::uint32_t WatchedRegionSize = 0x4000000;  // 64 MiB
-const std::uint32_t BulkRegionSize = 0x8000000;     // 128 MiB
+const std::uint64_t MainRamSize = 0x200000;
+const std::uint64_t MarkerSize = 16;
+const std::uint64_t WideRegionSize = 2 * MainRamSize;
+const std::uint64_t PageSize = 0x1000;
+const std::uint64_t WatchedRegionSize = 0x4000000;  // 64 MiB
+const std::uint64_t BulkRegionSize = 0x8000000;     // 128 MiB
 const int BulkRegionCount = 8;
-const std::uint32_t HugeRegionSize = 0x60000000;  // 1.5 GiB
+const std::uint64_t HugeRegionSize = 0x60000000;    // 1.5 GiB
+const std::uint64_t OverFourGiBSize = 0x100400000;  // 4 GiB + 4 MiB
+const std::uint64_t FourGiB = 0x100000000;
+// The 64-bit tools read a region in pieces of this size from its base.
+const std::uint64_t ReadPieceSize = 0x100000;
+// A file mapping of 8 MiB whose file ends after its first three pieces.
+const std::uint64_t ShortRegionSize = 0x800000;
+const std::uint64_t ShortRegionReadable = 3 * ReadPieceSize;
+const bool WideAddresses = UINTPTR_MAX > 0xFFFFFFFFu;
 
 enum Marker { StartMarker = 0, EndMarker = 1 };
 
@@ -45,7 +54,7 @@ volatile unsigned char ScrambleKey = 0x5A;
 
 void WriteMarker(unsigned char* at, Marker marker) {
   const unsigned char key = ScrambleKey;
-  for (std::uint32_t i = 0; i < MarkerSize; ++i) at[i] = ScrambledMarkers[marker][i] ^ key;
+  for (std::uint64_t i = 0; i < MarkerSize; ++i) at[i] = ScrambledMarkers[marker][i] ^ key;
 }
 
 // What the marker program leaves in a correctly found RAM.
@@ -65,7 +74,13 @@ enum Scenario {
   Inaccessible,
   UnreadableBeside,
   NoRam,
+  AcrossFourGiB,
+  AboveFourGiB,
+  RegionOverFourGiB,
+  MarkerAcrossPieces,
+  ShortLaterPiece,
   ManyRegions,
+  StopAfterFirstRegion,
   ExitWhileRead,
   UnmapWhileRead,
   ProtectWhileRead,
@@ -75,9 +90,27 @@ enum Scenario {
 };
 
 const char* const ScenarioNames[ScenarioCount] = {
-    "ram-at-region-start", "ram-at-offset",   "exact-region",     "high-address",       "second-start",
-    "end-one-ram-away",    "unaligned",       "inaccessible",     "unreadable-beside",  "no-ram",
-    "many-regions",        "exit-while-read", "unmap-while-read", "protect-while-read", "huge-region",
+    "ram-at-region-start",
+    "ram-at-offset",
+    "exact-region",
+    "high-address",
+    "second-start",
+    "end-one-ram-away",
+    "unaligned",
+    "inaccessible",
+    "unreadable-beside",
+    "no-ram",
+    "across-4gib",
+    "above-4gib",
+    "region-over-4gib",
+    "marker-across-pieces",
+    "short-later-piece",
+    "many-regions",
+    "stop-after-first-region",
+    "exit-while-read",
+    "unmap-while-read",
+    "protect-while-read",
+    "huge-region",
     "huge-after-ram",
 };
 
@@ -92,7 +125,13 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "the RAM in a region made inaccessible afterwards (not found)",
     "the RAM, and beside it a region that can't be read whole (one \"Err!\")",
     "a 4 MiB region without markers (not found)",
+    "the RAM from 512 KiB below 4 GiB, its end marker above 4 GiB (64-bit processes)",
+    "the RAM in a region above 4 GiB (64-bit processes)",
+    "the RAM past the first 4 GiB of one sparse region of 4 GiB + 4 MiB (64-bit processes)",
+    "the RAM's start marker across the first 1 MiB piece boundary of its region, 12 bytes before it",
+    "a file mapping whose later pieces can't be read, with markers in its first (one \"Err!\"), then the RAM",
     "the RAM at the start of the first of eight 128 MiB regions (a long walk to stop us during)",
+    "as many-regions, and the first read of the second region stops us (as our input's end would)",
     "the RAM, then a 64 MiB region whose first read ends the stand-in, then one more region",
     "a 64 MiB region whose upper half is unmapped as it is read (one \"Err!\"), then the RAM",
     "a 64 MiB region whose upper half becomes inaccessible as it is read (one \"Err!\"), then the RAM",
@@ -103,12 +142,12 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
 // The outcome of staging: the base Mirvane should report, or why there is none.
 struct Staging {
   int status;  // 0 staged, 1 failed, 3 not possible on this platform
-  std::uint32_t expected;
+  std::uint64_t expected;
   const char* problem;
-  std::uint32_t cutShort;  // the base a walk that ends at the big region reports (0: no such region)
+  std::uint64_t cutShort;  // the base a walk that ends at the big region reports (0: no such region)
 };
 
-Staging Staged(std::uint32_t expected) { return Staging{0, expected, nullptr, 0}; }
+Staging Staged(std::uint64_t expected) { return Staging{0, expected, nullptr, 0}; }
 Staging Failed(const char* problem) { return Staging{1, 0, problem, 0}; }
 Staging Unsupported(const char* problem) { return Staging{3, 0, problem, 0}; }
 
@@ -116,6 +155,27 @@ const char WatchRefused[] =
     "nothing here tells us when another process reads our memory (Linux: userfaultfd reports such reads "
     "to root only, unless vm.unprivileged_userfaultfd is 1)";
 const char HugeRefused[] = "the system won't commit 1.5 GiB in one piece here";
+const char NothingAbove4GiB[] = "a 32-bit process has no address space at or above 4 GiB";
+const char NoUnreadable[] = "this platform can't map a region that can't be read";
+
+// The RAM at the start of the first of several big regions in a row; with a
+// watch, the first read of the second region stops us.
+Staging StageManyRegions(bool stopAfterFirst) {
+  unsigned char* first = nullptr;
+  unsigned char* last = nullptr;
+  for (int i = 0; i < BulkRegionCount; ++i) {
+    unsigned char* const bulk = CommitRegion(BulkRegionSize, PlaceAnywhere);
+    if (!bulk) return Failed("can't commit a region where the scenario needs it");
+    if (last && AddressOf(bulk) < AddressOf(last)) return Failed("the regions don't lie in order");
+    if (!first) first = bulk;
+    if (i == 1 && stopAfterFirst && !WatchFirstRead(bulk, BulkRegionSize, StopOnRead)) {
+      return Unsupported(WatchRefused);
+    }
+    last = bulk;
+  }
+  PlaceRam(first);
+  return Staged(AddressOf(first));
+}
 
 // A region whose first read changes it (or ends us), then a region with the RAM.
 Staging StageChangeWhileRead(ReadReaction reaction) {
@@ -136,7 +196,7 @@ Staging StageScenario(Scenario scenario) {
       return Staged(AddressOf(region));
     case RamAtOffset: {
       if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
-      const std::uint32_t offset = 0x10004;
+      const std::uint64_t offset = 0x10004;
       PlaceRam(region + offset);
       return Staged(AddressOf(region) + offset);
     }
@@ -153,7 +213,7 @@ Staging StageScenario(Scenario scenario) {
     }
     case HighAddress: {
       if (!(region = CommitRegion(WideRegionSize, PlaceHigh))) break;
-      const std::uint32_t offset = 0x1234;
+      const std::uint64_t offset = 0x1234;
       PlaceRam(region + offset);
       return Staged(AddressOf(region) + offset);
     }
@@ -181,28 +241,60 @@ Staging StageScenario(Scenario scenario) {
       return Staged(0);
     case UnreadableBeside: {
       if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
-      if (!MapUnreadableRegion(WideRegionSize)) {
-        return Unsupported("this platform can't map a region that can't be read");
-      }
+      if (!MapUnreadableRegion(WideRegionSize, PageSize)) return Unsupported(NoUnreadable);
       PlaceRam(region);
       return Staged(AddressOf(region));
     }
     case NoRam:
       if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
       return Staged(0);
-    case ManyRegions: {
-      // The RAM must be in the first region the walk reaches.
-      unsigned char* first = nullptr;
-      for (int i = 0; i < BulkRegionCount; ++i) {
-        unsigned char* const bulk = CommitRegion(BulkRegionSize, PlaceAnywhere);
-        if (!bulk) return Failed("can't commit a region where the scenario needs it");
-        if (region && AddressOf(bulk) < AddressOf(region)) return Failed("the regions don't lie in order");
-        if (!first) first = bulk;
-        region = bulk;
+    case AcrossFourGiB: {
+      // A 64-bit walk that ended at 4 GiB, or cut addresses to 32 bits, loses the end marker.
+      if (!WideAddresses) return Unsupported(NothingAbove4GiB);
+      if (!(region = CommitRegion(WideRegionSize, PlaceAcross4GiB))) break;
+      if (AddressOf(region) + WideRegionSize / 2 != FourGiB) {
+        return Failed("the region doesn't lie across 4 GiB");
       }
-      PlaceRam(first);
-      return Staged(AddressOf(first));
+      // 512 KiB below 4 GiB: the piece that holds the end marker starts above it.
+      const std::uint64_t offset = WideRegionSize / 2 - MainRamSize / 4;
+      PlaceRam(region + offset);
+      return Staged(AddressOf(region) + offset);
     }
+    case AboveFourGiB: {
+      if (!WideAddresses) return Unsupported(NothingAbove4GiB);
+      if (!(region = CommitRegion(WideRegionSize, PlaceAbove4GiB))) break;
+      const std::uint64_t offset = 0x1234;
+      PlaceRam(region + offset);
+      return Staged(AddressOf(region) + offset);
+    }
+    case RegionOverFourGiB: {
+      // Past 4 GiB + 1 MiB: a size cut to 32 bits never reaches it, an offset cut to 32 bits misplaces it.
+      if (!WideAddresses) return Unsupported(NothingAbove4GiB);
+      if (!(region = CommitRegion(OverFourGiBSize, PlaceAbove4GiB))) break;
+      const std::uint64_t offset = FourGiB + ReadPieceSize + 4;
+      PlaceRam(region + offset);
+      return Staged(AddressOf(region) + offset);
+    }
+    case MarkerAcrossPieces: {
+      // 12 of its 16 bytes in the first piece: all that a piece carries over to the next.
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      const std::uint64_t offset = ReadPieceSize - (MarkerSize - 4);
+      PlaceRam(region + offset);
+      return Staged(AddressOf(region) + offset);
+    }
+    case ShortLaterPiece: {
+      // A walk that kept the short region's hits would see every marker twice;
+      // one that stopped at it would miss the RAM after it.
+      unsigned char* const shortRegion = MapUnreadableRegion(ShortRegionSize, ShortRegionReadable);
+      if (!shortRegion) return Unsupported(NoUnreadable);
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      if (AddressOf(region) < AddressOf(shortRegion)) return Failed("the regions don't lie in order");
+      PlaceRam(shortRegion);
+      PlaceRam(region);
+      return Staged(AddressOf(region));
+    }
+    case ManyRegions: return StageManyRegions(false);
+    case StopAfterFirstRegion: return StageManyRegions(true);
     case ExitWhileRead: {
       // The RAM comes before the region whose read ends us: its hits are in by then.
       if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
@@ -217,7 +309,7 @@ Staging StageScenario(Scenario scenario) {
     case HugeRegion: {
       if (!(region = CommitRegion(HugeRegionSize, PlaceAnywhere))) return Unsupported(HugeRefused);
       // Near the end, so that nothing short of the whole region finds it.
-      const std::uint32_t offset = HugeRegionSize - 2 * MainRamSize + 4;
+      const std::uint64_t offset = HugeRegionSize - 2 * MainRamSize + 4;
       PlaceRam(region + offset);
       return Staged(AddressOf(region) + offset);
     }
@@ -260,7 +352,7 @@ int PrintUsage() {
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--list") == 0) {
     for (int i = 0; i < ScenarioCount; ++i)
-      std::printf("%-20s %s\n", ScenarioNames[i], ScenarioDescriptions[i]);
+      std::printf("%-24s %s\n", ScenarioNames[i], ScenarioDescriptions[i]);
     return 0;
   }
   if (argc != 2 && argc != 4) return PrintUsage();
@@ -287,9 +379,11 @@ int main(int argc, char** argv) {
     return staging.status;
   }
   AllowMemoryReaders();
-  std::printf("pid %lu\nexpect 0x%08lX\n", static_cast<unsigned long>(CurrentProcessId()),
-              static_cast<unsigned long>(staging.expected));
-  if (staging.cutShort != 0) std::printf("cut-short 0x%08lX\n", static_cast<unsigned long>(staging.cutShort));
+  std::printf("pid %lu\nexpect 0x%08llX\n", static_cast<unsigned long>(CurrentProcessId()),
+              static_cast<unsigned long long>(staging.expected));
+  if (staging.cutShort != 0) {
+    std::printf("cut-short 0x%08llX\n", static_cast<unsigned long long>(staging.cutShort));
+  }
   std::printf("ready\n");
   std::fflush(stdout);
   WaitForStop(milliseconds);

@@ -1,8 +1,9 @@
-// Linux: the regions lie below 4 GiB, where Mirvane looks, at fixed addresses
-// with free gaps between them, so that the kernel never merges two of ours
-// into one mapping. Reads of a watched region are caught with userfaultfd:
-// another process's read of a page we never touched faults, and the fault
-// waits for us.
+// Linux: the regions lie at fixed addresses in bands of their own (below
+// 4 GiB, across it and far above it), with free gaps between them, so that
+// the kernel never merges two of ours into one mapping. They are mapped
+// without reserving swap, so a region of many GiB costs nothing until it is
+// touched. Reads of a watched region are caught with userfaultfd: another
+// process's read of a page we never touched faults, and the fault waits for us.
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
@@ -19,36 +20,51 @@
 
 namespace {
 
-// The low band starts low enough to hold one region of 1.5 GiB.
-const std::uint64_t LowStart = 0x10000000;
-const std::uint64_t LowEnd = 0x80000000;
-const std::uint64_t HighStart = 0xC0000000;
-const std::uint64_t HighEnd = 0x100000000;
+const std::uint64_t FourGiB = 0x100000000;
 const std::uint64_t GapSize = 0x1000000;  // 16 MiB of nothing after each region
 
-std::uint64_t NextLow = LowStart;
-std::uint64_t NextHigh = HighStart;
+// The next free slot of a band, and where the band ends.
+struct Band {
+  std::uint64_t next;
+  std::uint64_t end;
+};
+// The low band starts low enough to hold one region of 1.5 GiB.
+Band LowBand = {0x10000000, 0x80000000};
+Band HighBand = {0xC0000000, FourGiB};
+// Far above 4 GiB, where 64-bit emulators get their memory, yet below the
+// terabyte in which the system (with its usual 28 bits of randomness) puts
+// libraries; a slot taken anyway is passed over.
+Band AboveBand = {0x7E5A00000000, 0x7E6A00000000};
 
 // The one watched region, and the userfaultfd that reports its first read (-1: none).
 struct WatchedRegion {
   unsigned char* start;
-  std::uint32_t size;
+  std::uint64_t size;
   ReadReaction reaction;
 };
 WatchedRegion Watched;
 int WatchFd = -1;
+bool StopAsked = false;
+
+const int RegionFlags = MAP_NORESERVE | MAP_FIXED_NOREPLACE;
+
+unsigned char* MapAt(std::uint64_t address, std::uint64_t size, int flags, int fd) {
+  void* const wanted = reinterpret_cast<void*>(static_cast<std::uintptr_t>(address));
+  void* const got = mmap(wanted, size, PROT_READ | PROT_WRITE, flags | RegionFlags, fd, 0);
+  if (got == wanted) return static_cast<unsigned char*>(got);
+  // A kernel without MAP_FIXED_NOREPLACE takes the address as a hint only.
+  if (got != MAP_FAILED) munmap(got, size);
+  return nullptr;
+}
 
 // Maps at the next free slot of the band without touching anything mapped there.
-unsigned char* MapInBand(std::uint32_t size, RegionPlace place, int flags, int fd) {
-  std::uint64_t& next = place == PlaceHigh ? NextHigh : NextLow;
-  const std::uint64_t end = place == PlaceHigh ? HighEnd : LowEnd;
-  while (next + size <= end) {
-    void* const wanted = reinterpret_cast<void*>(static_cast<std::uintptr_t>(next));
-    next += size + GapSize;
-    void* const got = mmap(wanted, size, PROT_READ | PROT_WRITE, flags | MAP_FIXED_NOREPLACE, fd, 0);
-    if (got == wanted) return static_cast<unsigned char*>(got);
-    // A kernel without MAP_FIXED_NOREPLACE takes the address as a hint only.
-    if (got != MAP_FAILED) munmap(got, size);
+unsigned char* MapInBand(std::uint64_t size, RegionPlace place, int flags, int fd) {
+  if (place == PlaceAcross4GiB) return MapAt(FourGiB - size / 2, size, flags, fd);
+  Band& band = place == PlaceHigh ? HighBand : place == PlaceAbove4GiB ? AboveBand : LowBand;
+  while (band.next + size <= band.end) {
+    const std::uint64_t address = band.next;
+    band.next += size + GapSize;
+    if (unsigned char* const region = MapAt(address, size, flags, fd)) return region;
   }
   return nullptr;
 }
@@ -68,6 +84,7 @@ void ReactToWatchedRead() {
   unsigned char* const upperHalf = Watched.start + Watched.size / 2;
   switch (Watched.reaction) {
     case ExitOnRead: _exit(0);  // our end wakes the reader
+    case StopOnRead: StopAsked = true; break;
     case UnmapUpperHalfOnRead: munmap(upperHalf, Watched.size / 2); break;
     case ProtectUpperHalfOnRead: mprotect(upperHalf, Watched.size / 2, PROT_NONE); break;
   }
@@ -79,34 +96,32 @@ void ReactToWatchedRead() {
 
 }  // namespace
 
-unsigned char* CommitRegion(std::uint32_t size, RegionPlace place) {
+unsigned char* CommitRegion(std::uint64_t size, RegionPlace place) {
   return MapInBand(size, place, MAP_PRIVATE | MAP_ANONYMOUS, -1);
 }
 
-bool MakeInaccessible(unsigned char* region, std::uint32_t size) {
+bool MakeInaccessible(unsigned char* region, std::uint64_t size) {
   return mprotect(region, size, PROT_NONE) == 0;
 }
 
-unsigned char* MapUnreadableRegion(std::uint32_t size) {
-  // A file of one page mapped over `size` bytes: every page past the file's
-  // end is mapped, but reading it fails.
+unsigned char* MapUnreadableRegion(std::uint64_t size, std::uint64_t readable) {
+  // A file of `readable` bytes mapped over `size` bytes: every page past the
+  // file's end is mapped, but reading it fails.
   const int fd = memfd_create("standin-short-file", MFD_CLOEXEC);
   if (fd < 0) return nullptr;
   unsigned char* region = nullptr;
-  if (ftruncate(fd, static_cast<off_t>(sysconf(_SC_PAGESIZE))) == 0) {
+  if (ftruncate(fd, static_cast<off_t>(readable)) == 0) {
     region = MapInBand(size, PlaceLow, MAP_SHARED, fd);
   }
   close(fd);
   return region;
 }
 
-std::uint32_t AddressOf(const unsigned char* memory) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(memory));
-}
+std::uint64_t AddressOf(const unsigned char* memory) { return reinterpret_cast<std::uintptr_t>(memory); }
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
-bool WatchFirstRead(unsigned char* region, std::uint32_t size, ReadReaction reaction) {
+bool WatchFirstRead(unsigned char* region, std::uint64_t size, ReadReaction reaction) {
 #ifdef SYS_userfaultfd
   // Faults of another process's reads are kernel faults: without root, or with
   // vm.unprivileged_userfaultfd set, the kernel refuses to report them.
@@ -144,7 +159,7 @@ void WaitForStop(unsigned milliseconds) {
   // A negative descriptor is one poll passes over: no standard input, or no watch.
   pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {WatchFd, POLLIN, 0}};
   char discard[256];
-  for (;;) {
+  while (!StopAsked) {
     const std::int64_t left = deadline - MillisecondsNow();
     if (left <= 0) return;
     waits[1].fd = WatchFd;

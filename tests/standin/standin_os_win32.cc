@@ -1,6 +1,6 @@
 // Windows: every region is an allocation of its own, so a region query never
 // joins two of them. The executable is large-address-aware, so memory above
-// 2 GiB can be had.
+// 2 GiB can be had; a 32-bit process has nothing at or above 4 GiB.
 #define NOMINMAX
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -9,9 +9,11 @@
 
 #include "standin_os.h"
 
-unsigned char* CommitRegion(std::uint32_t size, RegionPlace place) {
+unsigned char* CommitRegion(std::uint64_t size, RegionPlace place) {
+  if (place == PlaceAcross4GiB || place == PlaceAbove4GiB || size > SIZE_MAX) return nullptr;
   const DWORD direction = place == PlaceHigh ? MEM_TOP_DOWN : 0;
-  void* const region = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE | direction, PAGE_READWRITE);
+  void* const region =
+      VirtualAlloc(nullptr, static_cast<SIZE_T>(size), MEM_COMMIT | MEM_RESERVE | direction, PAGE_READWRITE);
   if (!region) return nullptr;
   if (place == PlaceAnywhere) return static_cast<unsigned char*>(region);
   const bool high = reinterpret_cast<std::uintptr_t>(region) >= 0x80000000u;
@@ -22,23 +24,21 @@ unsigned char* CommitRegion(std::uint32_t size, RegionPlace place) {
   return static_cast<unsigned char*>(region);
 }
 
-bool MakeInaccessible(unsigned char* region, std::uint32_t size) {
+bool MakeInaccessible(unsigned char* region, std::uint64_t size) {
   DWORD previous = 0;
-  return VirtualProtect(region, size, PAGE_NOACCESS, &previous) != 0;
+  return VirtualProtect(region, static_cast<SIZE_T>(size), PAGE_NOACCESS, &previous) != 0;
 }
 
 // A committed region that can't be read is a PAGE_NOACCESS one here, and Wine
 // reads even those for another process: nothing more can be staged.
-unsigned char* MapUnreadableRegion(std::uint32_t) { return nullptr; }
+unsigned char* MapUnreadableRegion(std::uint64_t, std::uint64_t) { return nullptr; }
 
-std::uint32_t AddressOf(const unsigned char* memory) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(memory));
-}
+std::uint64_t AddressOf(const unsigned char* memory) { return reinterpret_cast<std::uintptr_t>(memory); }
 
 std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 
 // Nothing tells a Windows program that another process reads its memory.
-bool WatchFirstRead(unsigned char*, std::uint32_t, ReadReaction) { return false; }
+bool WatchFirstRead(unsigned char*, std::uint64_t, ReadReaction) { return false; }
 
 // Any process of the same user may read us already.
 void AllowMemoryReaders() {}
