@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
-"""Runs the marker program in the real pcsxr emulator, headless under Xvfb with
+"""Runs the marker program in Debian's pcsxr emulator, headless under Xvfb with
 its built-in BIOS, once as TESSIL.EXE and once booted from TESSIL.ISO, and
 checks that the tool finds the emulated RAM by PID and by executable name at
 the address an independent scan finds, and that the screen flickers green and
 blue. Fails when the emulator or the X tools are not installed: the test
 command installs them, and a missing one must not pass for a skip.
 
-usage: emulator_test.py MIRVANE TESSIL.EXE TESSIL.ISO [--screens DIR]"""
+The installed pcsxr is the 64-bit one; the 32-bit one is unpacked into a
+folder of its own (--root), as the two packages can't be installed together.
+
+usage: emulator_test.py MIRVANE TESSIL.EXE TESSIL.ISO [--root DIR] [--bits 64|32] [--screens DIR]"""
 import argparse
 import os
 import shutil
@@ -16,7 +19,8 @@ import tempfile
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from find_ram import marker_hits, ram_base
-from pcsxr_session import find_pcsxr, find_plugin_dir, start_pcsxr, start_xvfb, stop, wait_until, write_config
+from pcsxr_session import (find_pcsxr, find_plugin_dir, program_bits, start_pcsxr, start_xvfb, stop, wait_until,
+                           write_config)
 from screen_colours import colour_name, dominant_colour, grab, save_png
 
 MARKER_TIMEOUT = 30  # seconds; the markers usually appear within 2
@@ -70,6 +74,7 @@ def check_running_emulator(label, emulator, tool, display, screens_dir):
     if not base:
         return  # then the tool has nothing to be compared with
     expected = "0x%08X" % base
+    print("%s: the independent scan finds the RAM at %s" % (label, expected))
     for how, argument in (("by PID", str(emulator.pid)), ("by name", "pcsxr")):
         printed, status = run_tool(tool, [argument])
         check("%s: the tool finds the RAM %s" % (label, how), (printed, status) == (expected, 2),
@@ -77,11 +82,11 @@ def check_running_emulator(label, emulator, tool, display, screens_dir):
     check_flicker(label, display, screens_dir)
 
 
-def check_boot(label, pcsxr_arguments, tool, home, display, screens_dir):
+def check_boot(label, pcsxr, pcsxr_arguments, tool, home, display, screens_dir):
     failed_before = Results["failed"]
     log_path = os.path.join(home, label + ".log")
     with open(log_path, "w") as log:
-        emulator = start_pcsxr(find_pcsxr(), home, display, pcsxr_arguments, log)
+        emulator = start_pcsxr(pcsxr, home, display, pcsxr_arguments, log)
         try:
             check_running_emulator(label, emulator, tool, display, screens_dir)
         finally:
@@ -96,15 +101,24 @@ def main():
     parser.add_argument("tool")
     parser.add_argument("exe")
     parser.add_argument("iso")
+    parser.add_argument("--root", default="/", help="where the pcsxr package's files are (default: the system)")
+    parser.add_argument("--bits", type=int, choices=(64, 32), default=64, help="the width pcsxr must be built for")
     parser.add_argument("--screens", help="folder to keep one green and one blue screenshot per run in")
     args = parser.parse_args()
 
-    missing = [name for name, found in (("pcsxr", find_pcsxr()), ("pcsxr plugins", find_plugin_dir()),
+    pcsxr, plugin_dir = find_pcsxr(args.root), find_plugin_dir(args.root)
+    missing = [name for name, found in (("pcsxr in " + args.root, pcsxr),
+                                        ("pcsxr plugins in " + args.root, plugin_dir),
                                         ("Xvfb", shutil.which("Xvfb")), ("ImageMagick", shutil.which("import")))
                if not found]
     missing += [path for path in (args.exe, args.iso) if not os.path.isfile(path)]
     if missing:
-        print("FAILED: not installed or not built: " + ", ".join(missing))
+        print("FAILED: not installed or not built (scripts/install-deps.sh installs them): " + ", ".join(missing))
+        return 1
+    # Else a pcsxr of the other width, installed in its place, would pass for this one.
+    bits = program_bits(pcsxr)
+    check("%s is a %d-bit program" % (pcsxr, args.bits), bits == args.bits, "it is %s-bit" % bits)
+    if bits != args.bits:
         return 1
     tool = os.path.abspath(args.tool)
     if args.screens:
@@ -114,9 +128,11 @@ def main():
     with open(os.path.join(home, "xvfb.log"), "w") as xvfb_log:
         server, display = start_xvfb(xvfb_log)
     try:
-        write_config(home, find_plugin_dir())
-        check_boot("exe", [os.path.abspath(args.exe)], tool, home, display, args.screens)
-        check_boot("iso", ["-cdfile", os.path.abspath(args.iso)], tool, home, display, args.screens)
+        # The 64-bit pcsxr's recompiler runs the marker program, but the screen
+        # stays black; its interpreter draws the flicker.
+        write_config(home, plugin_dir, interpreter=args.bits == 64)
+        check_boot("exe", pcsxr, [os.path.abspath(args.exe)], tool, home, display, args.screens)
+        check_boot("iso", pcsxr, ["-cdfile", os.path.abspath(args.iso)], tool, home, display, args.screens)
         # A live process with large regions but no markers: nothing to report.
         printed, status = run_tool(tool, [str(server.pid)])
         check("the tool reports nothing in a process without markers", (printed, status) == ("0x00000000", 0),

@@ -5,31 +5,49 @@ private HOME with one written there. The OpenGL video plugin is used because the
 software one needs the XVideo extension, which Xvfb lacks; Mesa renders it."""
 import glob
 import os
-import shutil
 import signal
 import subprocess
 import time
 
-PLUGIN_DIR_PATTERNS = ("/usr/lib/*/psemu", "/usr/lib/psemu", "/usr/lib/games/psemu")
+PLUGIN_DIR_PATTERNS = ("usr/lib/*/psemu", "usr/lib/psemu", "usr/lib/games/psemu")
 VIDEO_PLUGIN = "libpeopsxgl.so"
 
 
-def find_pcsxr():
-    return shutil.which("pcsxr") or shutil.which("pcsxr", path="/usr/games")
+def find_pcsxr(root):
+    """Debian's pcsxr under root: "/" for the installed package, or the folder
+    a package was unpacked into."""
+    program = os.path.join(root, "usr/games/pcsxr")
+    return program if os.access(program, os.X_OK) else None
 
 
-def find_plugin_dir():
+def find_plugin_dir(root):
     for pattern in PLUGIN_DIR_PATTERNS:
-        for directory in sorted(glob.glob(pattern)):
+        for directory in sorted(glob.glob(os.path.join(root, pattern))):
             if os.path.exists(os.path.join(directory, VIDEO_PLUGIN)):
                 return directory
     return None
 
 
-def write_config(home, plugin_dir):
+def program_bits(path):
+    """32 or 64 for an ELF program, from the class byte of its header; else None."""
+    with open(path, "rb") as program:
+        header = program.read(5)
+    if header[:4] != b"\x7fELF":
+        return None
+    return {1: 32, 2: 64}.get(header[4])
+
+
+def write_config(home, plugin_dir, interpreter):
+    """interpreter: run the emulated CPU in pcsxr's interpreter instead of its
+    recompiler."""
     config_dir = os.path.join(home, ".pcsxr")
-    for sub in ("bios", "memcards"):
+    for sub in ("bios", "memcards", "plugins"):
         os.makedirs(os.path.join(config_dir, sub), exist_ok=True)
+    # pcsxr links the plugins of its built-in folders into .pcsxr/plugins and
+    # looks for the video plugin there again as the emulation starts (it exits
+    # where it is missing), so a plugin folder of our own is linked the same way.
+    for plugin in glob.glob(os.path.join(plugin_dir, "*.so")):
+        os.symlink(plugin, os.path.join(config_dir, "plugins", os.path.basename(plugin)))
     settings = [
         ("Bios", "HLE"),  # its built-in BIOS: no BIOS file is needed
         ("Gpu", VIDEO_PLUGIN),
@@ -44,7 +62,7 @@ def write_config(home, plugin_dir):
         ("BiosDir", os.path.join(config_dir, "bios") + "/"),
         ("PluginsDir", plugin_dir.rstrip("/") + "/"),
         ("SlowBoot", "0"),
-        ("Cpu", "0"),
+        ("Cpu", "1" if interpreter else "0"),
         ("PsxType", "0"),
     ]
     with open(os.path.join(config_dir, "pcsxr.cfg"), "w") as cfg:
