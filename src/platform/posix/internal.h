@@ -62,6 +62,10 @@ struct Mapping {
   bool readable;
   bool writable;
   bool executable;
+  bool shared;           // writes show in every shared mapping of the file (the 's' flag)
+  std::uint64_t offset;  // in the file, at `start`
+  std::uint64_t device;  // major << 32 | minor
+  std::uint64_t inode;   // 0 for memory of no file
   bool fileBacked;
 };
 
