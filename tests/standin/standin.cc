@@ -39,6 +39,15 @@ const std::uint64_t ReadPieceSize = 0x100000;
 const std::uint64_t ShortRegionSize = 0x800000;
 const std::uint64_t ShortRegionReadable = 3 * ReadPieceSize;
 const bool WideAddresses = UINTPTR_MAX > 0xFFFFFFFFu;
+// The 64-bit tools count views of one memory as one sighting, the lowest; the
+// 32-bit one counts every view, so the RAM is seen twice and not found.
+const bool MergesViews = WideAddresses;
+// A fast-memory layout: one range as large as the guest's address space, the
+// RAM mapped at the start of each guest segment that shows it (and at the
+// first of its mirrors). A 32-bit process has no room for 3 GiB: there the
+// same layout an eighth the size.
+const std::uint64_t GuestSpaceSize = WideAddresses ? 0xC0000000 : 0x18000000;
+const std::uint64_t GuestRamViews[4] = {0, MainRamSize, GuestSpaceSize / 3 * 2, GuestSpaceSize / 6 * 5};
 
 enum Marker { StartMarker = 0, EndMarker = 1 };
 
@@ -86,6 +95,11 @@ enum Scenario {
   ProtectWhileRead,
   HugeRegion,
   HugeAfterRam,
+  MappedTwice,
+  MappedSixTimes,
+  ViewsAndCopy,
+  TwoCopies,
+  TwoMemories,
   ScenarioCount
 };
 
@@ -112,6 +126,11 @@ const char* const ScenarioNames[ScenarioCount] = {
     "protect-while-read",
     "huge-region",
     "huge-after-ram",
+    "mapped-twice",
+    "mapped-six-times",
+    "views-and-copy",
+    "two-copies",
+    "two-memories",
 };
 
 const char* const ScenarioDescriptions[ScenarioCount] = {
@@ -137,6 +156,12 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "a 64 MiB region whose upper half becomes inaccessible as it is read (one \"Err!\"), then the RAM",
     "the RAM near the end of one region of 1.5 GiB",
     "the RAM, a 1.5 GiB region, then (where there is room) a second start marker (cut short: the RAM)",
+    "the RAM's memory mapped twice, the lower view read-only from the middle of the RAM on (64-bit: the "
+    "lower)",
+    "the RAM's memory mapped six times, four of them inside one reserved range (64-bit: the lowest)",
+    "the RAM's memory mapped twice, and a private copy of its bytes (not found)",
+    "two private copies of the RAM (not found)",
+    "two shared memories with RAM images that differ, each mapped twice (not found)",
 };
 
 // The outcome of staging: the base Mirvane should report, or why there is none.
@@ -175,6 +200,37 @@ Staging StageManyRegions(bool stopAfterFirst) {
   }
   PlaceRam(first);
   return Staged(AddressOf(first));
+}
+
+// Views of one shared memory that holds the RAM: `count` of them at fresh
+// places; then, with `fastMemory`, four more inside one reserved range.
+// `firstByte` tells this RAM image from others. Returns the lowest view.
+unsigned char* MapRamViews(int count, bool fastMemory, unsigned char firstByte) {
+  const int memory = CreateSharedMemory(MainRamSize);
+  if (memory < 0) return nullptr;
+  unsigned char* lowest = nullptr;
+  for (int i = 0; i < count; ++i) {
+    unsigned char* const view = MapSharedView(memory, MainRamSize, PlaceLow);
+    if (!view) return nullptr;
+    if (!lowest || view < lowest) lowest = view;
+  }
+  if (fastMemory) {
+    unsigned char* const guest = ReserveRange(GuestSpaceSize, WideAddresses ? PlaceAbove4GiB : PlaceAnywhere);
+    if (!guest) return nullptr;
+    for (std::uint64_t offset : GuestRamViews) {
+      if (!MapSharedViewAt(memory, MainRamSize, guest + offset)) return nullptr;
+      if (guest + offset < lowest) lowest = guest + offset;
+    }
+  }
+  PlaceRam(lowest);
+  lowest[MarkerSize] = firstByte;
+  return lowest;
+}
+
+// Expected where the tool counts views of one memory as one.
+Staging StagedIfMerged(const unsigned char* lowestView) {
+  if (!lowestView) return Failed("can't map the views where the scenario needs them");
+  return Staged(MergesViews ? AddressOf(lowestView) : 0);
 }
 
 // A region whose first read changes it (or ends us), then a region with the RAM.
@@ -328,6 +384,36 @@ Staging StageScenario(Scenario scenario) {
       staging.cutShort = AddressOf(region);
       return staging;
     }
+    case MappedTwice: {
+      // A view of a larger memory, the RAM in its middle: the read-only half
+      // makes the RAM span two regions of the lower view.
+      const int memory = CreateSharedMemory(WideRegionSize);
+      unsigned char* const lower = memory < 0 ? nullptr : MapSharedView(memory, WideRegionSize, PlaceLow);
+      unsigned char* const upper = lower ? MapSharedView(memory, WideRegionSize, PlaceLow) : nullptr;
+      if (!upper || upper < lower) break;
+      const std::uint64_t offset = WideRegionSize / 4;
+      PlaceRam(upper + offset);
+      if (!MakeReadOnly(lower + WideRegionSize / 2, WideRegionSize / 2)) break;
+      return StagedIfMerged(lower + offset);
+    }
+    case MappedSixTimes: return StagedIfMerged(MapRamViews(2, true, 1));
+    case ViewsAndCopy: {
+      unsigned char* const views = MapRamViews(2, false, 1);
+      if (!views || !(region = CommitRegion(MainRamSize, PlaceLow))) break;
+      std::memcpy(region, views, MainRamSize);
+      return Staged(0);
+    }
+    case TwoCopies: {
+      if (!(region = CommitRegion(MainRamSize, PlaceLow))) break;
+      unsigned char* const copy = CommitRegion(MainRamSize, PlaceLow);
+      if (!copy) break;
+      PlaceRam(region);
+      PlaceRam(copy);
+      return Staged(0);
+    }
+    case TwoMemories:
+      if (!MapRamViews(2, false, 1) || !MapRamViews(2, false, 2)) break;
+      return Staged(0);
     case ScenarioCount: break;
   }
   return Failed("can't commit a region where the scenario needs it");

@@ -33,6 +33,13 @@ bool MakeInaccessible(unsigned char* region, std::uint64_t size) {
 // reads even those for another process: nothing more can be staged.
 unsigned char* MapUnreadableRegion(std::uint64_t, std::uint64_t) { return nullptr; }
 
+// Not yet staged on Windows.
+int CreateSharedMemory(std::uint64_t) { return -1; }
+unsigned char* MapSharedView(int, std::uint64_t, RegionPlace) { return nullptr; }
+unsigned char* ReserveRange(std::uint64_t, RegionPlace) { return nullptr; }
+bool MapSharedViewAt(int, std::uint64_t, unsigned char*) { return false; }
+bool MakeReadOnly(unsigned char*, std::uint64_t) { return false; }
+
 std::uint64_t AddressOf(const unsigned char* memory) { return reinterpret_cast<std::uintptr_t>(memory); }
 
 std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
