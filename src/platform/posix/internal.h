@@ -66,7 +66,6 @@ struct Mapping {
   std::uint64_t offset;  // in the file, at `start`
   std::uint64_t device;  // major << 32 | minor
   std::uint64_t inode;   // 0 for memory of no file
-  bool fileBacked;
 };
 
 // Reads /proc/PID/maps line by line, so a query can stop at the address it asked for.

@@ -34,7 +34,6 @@ bool ParseMapsLine(char* line, Mapping& mapping) {
   mapping.offset = offset;
   mapping.device = static_cast<std::uint64_t>(major) << 32 | minor;
   mapping.inode = inode;
-  mapping.fileBacked = inode != 0;
   return true;
 }
 
