@@ -6,7 +6,9 @@ if(NOT EXISTS "${BUILD}/CMakeCache.txt")
                   OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 endif()
 # One job more beside the build that runs us, without the jobserver it can't reach.
-set(ENV{MAKEFLAGS} "")
+unset(ENV{MAKEFLAGS})
+unset(ENV{MFLAGS})
+unset(ENV{MAKELEVEL})
 execute_process(COMMAND "${CMAKE_COMMAND}" --build "${BUILD}" --target Mirvane --parallel 1
                 COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND "${STRIP}" -o "${TO}.new" "${BUILD}/Mirvane64.exe" COMMAND_ERROR_IS_FATAL ANY)
