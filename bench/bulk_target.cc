@@ -1,10 +1,14 @@
 // The end-to-end benchmark's target: commits TOTAL_MIB of memory below 4 GiB
-// in regions of REGION_MIB, fills every byte so that every page is really
-// there, and holds the two markers once, as an emulator's RAM would hold them.
-// It prints "READY <start-marker address in hex>" and lives until its standard
-// input closes, so it ends with the script that started it.
+// (with --high: from 8 GiB up, where 64-bit emulators keep theirs) in regions
+// of REGION_MIB, fills every byte so that every page is really there, and
+// holds the two markers once, as an emulator's RAM would hold them. With
+// --sparse-gib N it also maps one readable region of N GiB that is never
+// touched, as a large reservation would be: it costs the machine nothing, but
+// a reader that copied it whole would need N GiB. It prints "READY
+// <start-marker address in hex>" and lives until its standard input closes, so
+// it ends with the script that started it.
 //
-//   bulk_target TOTAL_MIB [REGION_MIB]      (REGION_MIB: 64 unless given)
+//   bulk_target [--high] [--sparse-gib N] TOTAL_MIB [REGION_MIB]   (REGION_MIB: 64 unless given)
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -19,14 +23,17 @@
 
 namespace {
 
-const std::uint64_t FirstRegionAddress = 0x10000000;
-const std::uint64_t AddressSpaceEnd = 0x100000000ull;
+const std::uint64_t LowRegionsStart = 0x10000000;
+const std::uint64_t LowRegionsEnd = 0x100000000ull;
+// Above 4 GiB, and far below where the kernel puts libraries and the stack.
+const std::uint64_t HighRegionsStart = 0x200000000ull;
+const std::uint64_t HighRegionsEnd = 0x10000000000ull;
 // Left unmapped after each region, so the kernel never merges two of them into one mapping.
 const std::uint64_t GapSize = 0x10000;
 
-// Maps one region at or above `next`, below 4 GiB, without touching anything mapped there.
-unsigned char* MapRegion(std::uint64_t& next, std::uint64_t size) {
-  while (next + size <= AddressSpaceEnd) {
+// Maps one region at or above `next`, below `limit`, without touching anything mapped there.
+unsigned char* MapRegion(std::uint64_t& next, std::uint64_t limit, std::uint64_t size) {
+  while (next + size <= limit) {
     void* const wanted = reinterpret_cast<void*>(static_cast<std::uintptr_t>(next));
     next += size + GapSize;
     void* const got =
@@ -49,40 +56,62 @@ void FillRegion(unsigned char* region, std::uint64_t size, std::uint64_t& state)
   }
 }
 
-bool ParseMebibytes(const char* text, std::uint64_t& mebibytes) {
+bool ParseCount(const char* text, std::uint64_t largest, std::uint64_t& count) {
   char* end = nullptr;
   errno = 0;
   const unsigned long long value = std::strtoull(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value == 0 || value > 4096) return false;
-  mebibytes = value;
+  if (errno != 0 || end == text || *end != '\0' || value == 0 || value > largest) return false;
+  count = value;
   return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool high = false;
+  std::uint64_t sparseGib = 0;
+  int at = 1;
+  for (; at < argc && argv[at][0] == '-'; ++at) {
+    if (std::strcmp(argv[at], "--high") == 0) {
+      high = true;
+    } else if (std::strcmp(argv[at], "--sparse-gib") == 0 && at + 1 < argc &&
+               ParseCount(argv[at + 1], 256, sparseGib)) {
+      ++at;
+    } else {
+      break;
+    }
+  }
   std::uint64_t totalMib = 0;
   std::uint64_t regionMib = 64;
-  if (argc < 2 || argc > 3 || !ParseMebibytes(argv[1], totalMib) ||
-      (argc == 3 && !ParseMebibytes(argv[2], regionMib)) || regionMib < 2) {
-    std::fprintf(stderr, "usage: bulk_target TOTAL_MIB [REGION_MIB]   (REGION_MIB at least 2)\n");
+  const int left = argc - at;
+  if (left < 1 || left > 2 || !ParseCount(argv[at], 4096, totalMib) ||
+      (left == 2 && !ParseCount(argv[at + 1], 4096, regionMib)) || regionMib < 2) {
+    std::fprintf(stderr,
+                 "usage: bulk_target [--high] [--sparse-gib N] TOTAL_MIB [REGION_MIB]   (REGION_MIB at least 2)\n");
     return 2;
   }
   const std::uint64_t regionSize = regionMib << 20;
   const std::uint64_t regionCount = (totalMib + regionMib - 1) / regionMib;
 
   std::vector<unsigned char*> regions;
-  std::uint64_t next = FirstRegionAddress;
+  std::uint64_t next = high ? HighRegionsStart : LowRegionsStart;
+  const std::uint64_t limit = high ? HighRegionsEnd : LowRegionsEnd;
   std::uint64_t random = 0x2545F4914F6CDD1Dull;
   for (std::uint64_t i = 0; i < regionCount; ++i) {
-    unsigned char* region = MapRegion(next, regionSize);
+    unsigned char* region = MapRegion(next, limit, regionSize);
     if (region == nullptr) {
-      std::fprintf(stderr, "bulk_target: no room below 4 GiB for region %llu\n",
-                   static_cast<unsigned long long>(i));
+      std::fprintf(stderr, "bulk_target: no room for region %llu\n", static_cast<unsigned long long>(i));
       return 1;
     }
     FillRegion(region, regionSize, random);
     regions.push_back(region);
+  }
+  // Never touched: its pages read as the kernel's one zero page.
+  if (sparseGib != 0 && mmap(nullptr, sparseGib << 30, PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0) == MAP_FAILED) {
+    std::fprintf(stderr, "bulk_target: no room for a sparse region of %llu GiB\n",
+                 static_cast<unsigned long long>(sparseGib));
+    return 1;
   }
 
   // The 2 MiB of emulated RAM lie inside the middle region, on a 4-byte step.

@@ -1,13 +1,16 @@
 // The copy-only pass of the end-to-end benchmark: what reading the target's
 // memory costs with nothing else around it. Every readable mapping of at least
-// 2 MiB below 4 GiB is copied whole with process_vm_readv into one buffer that
-// is reused from region to region, so no page of it faults in twice: the
-// limit. With --fresh-buffer each region gets a buffer of its own, released
-// after the copy, as the walk must do; the difference is what the kernel
-// spends handing out fresh, zeroed pages. Buffers are placed as the walk
-// places its copies (2 MiB-aligned, huge pages asked for).
+// 2 MiB is copied with process_vm_readv, the scan left out:
+//   (default)        each region whole into one buffer reused from region to
+//                    region, so no page of it faults in twice;
+//   --fresh-buffer   each region whole into a buffer of its own, released after
+//                    the copy; the difference is what the kernel spends handing
+//                    out fresh, zeroed pages;
+//   --pieces         each region in 1 MiB pieces into one reused 1 MiB buffer, as
+//                    the 64-bit tool reads: the limit its walk can reach.
+// Whole-region buffers are 2 MiB-aligned with huge pages asked for.
 //
-//   copy_limit [--fresh-buffer] PID     prints "<regions> regions, <bytes> bytes copied"
+//   copy_limit [--fresh-buffer | --pieces] PID   prints "<regions> regions, <bytes> bytes copied"
 #include <sys/mman.h>
 #include <sys/types.h>
 #include <sys/uio.h>
@@ -22,9 +25,9 @@
 
 namespace {
 
-const std::uint64_t AddressSpaceEnd = 0x100000000ull;
 const std::uint64_t SmallestRegion = 0x200000;
 const std::size_t HugePageSize = 0x200000;
+const std::uint64_t PieceSize = 0x100000;  // as the 64-bit tool reads
 
 struct Region {
   std::uint64_t start;
@@ -42,7 +45,7 @@ bool ListRegions(long pid, std::vector<Region>& regions) {
     std::uint64_t end = 0;
     char perms[5] = {};
     if (std::sscanf(line, "%" SCNx64 "-%" SCNx64 " %4s", &start, &end, perms) != 3) continue;
-    if (end > AddressSpaceEnd || end - start < SmallestRegion || perms[0] != 'r') continue;
+    if (end - start < SmallestRegion || perms[0] != 'r') continue;
     regions.push_back({start, end - start});
   }
   std::fclose(maps);
@@ -67,10 +70,13 @@ bool AllocateHugePageBuffer(std::size_t size, Buffer& buffer) {
   return true;
 }
 
-std::uint64_t CopyRegion(pid_t pid, const Region& region, char* buffer) {
+// Copies `region` to `buffer`, `piece` bytes at a time at the buffer's start
+// (all of it at once where `piece` is 0); the bytes copied.
+std::uint64_t CopyRegion(pid_t pid, const Region& region, char* buffer, std::uint64_t piece) {
   std::uint64_t done = 0;
   while (done < region.size) {
-    iovec local = {buffer + done, static_cast<std::size_t>(region.size - done)};
+    const std::uint64_t wanted = piece == 0 ? region.size - done : std::min(piece, region.size - done);
+    iovec local = {piece == 0 ? buffer + done : buffer, static_cast<std::size_t>(wanted)};
     iovec remote = {reinterpret_cast<void*>(static_cast<std::uintptr_t>(region.start + done)), local.iov_len};
     const ssize_t count = process_vm_readv(pid, &local, 1, &remote, 1, 0);
     if (count <= 0) break;
@@ -83,11 +89,12 @@ std::uint64_t CopyRegion(pid_t pid, const Region& region, char* buffer) {
 
 int main(int argc, char** argv) {
   const bool freshBuffer = argc == 3 && std::strcmp(argv[1], "--fresh-buffer") == 0;
-  const int pidArgument = freshBuffer ? 2 : 1;
+  const bool pieces = argc == 3 && std::strcmp(argv[1], "--pieces") == 0;
+  const int pidArgument = freshBuffer || pieces ? 2 : 1;
   char* end = nullptr;
   const long pid = argc == pidArgument + 1 ? std::strtol(argv[pidArgument], &end, 10) : 0;
   if (pid <= 0 || *end != '\0') {
-    std::fprintf(stderr, "usage: copy_limit [--fresh-buffer] PID\n");
+    std::fprintf(stderr, "usage: copy_limit [--fresh-buffer | --pieces] PID\n");
     return 2;
   }
   std::vector<Region> regions;
@@ -97,9 +104,10 @@ int main(int argc, char** argv) {
   }
   std::uint64_t largest = 0;
   for (const Region& region : regions) largest = std::max(largest, region.size);
+  const std::uint64_t reusedSize = pieces ? PieceSize : largest;
   Buffer reused = {};
-  if (!freshBuffer && largest != 0 && !AllocateHugePageBuffer(static_cast<std::size_t>(largest), reused)) {
-    std::fprintf(stderr, "copy_limit: no memory for a buffer of %" PRIu64 " bytes\n", largest);
+  if (!freshBuffer && largest != 0 && !AllocateHugePageBuffer(static_cast<std::size_t>(reusedSize), reused)) {
+    std::fprintf(stderr, "copy_limit: no memory for a buffer of %" PRIu64 " bytes\n", reusedSize);
     return 1;
   }
   std::uint64_t copied = 0;
@@ -109,7 +117,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "copy_limit: no memory for a buffer of %" PRIu64 " bytes\n", region.size);
       return 1;
     }
-    const std::uint64_t count = CopyRegion(static_cast<pid_t>(pid), region, buffer.start);
+    const std::uint64_t count = CopyRegion(static_cast<pid_t>(pid), region, buffer.start, pieces ? PieceSize : 0);
     if (freshBuffer) munmap(buffer.mapping, buffer.mappingLength);
     if (count != region.size) {
       std::fprintf(stderr, "copy_limit: short copy at %" PRIx64 "\n", region.start);

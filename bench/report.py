@@ -16,10 +16,10 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from e2e_bench import table_lines  # noqa: E402
 
 SCAN_TARGET = 2.0        # fast scan at least this many times the naive reference
-LIMIT_TARGET = 1.6       # end to end at most this many times the copy-only limit
-SCANMEM_TARGET = 7.0     # end to end at least this many times faster than scanmem
+LIMIT_TARGET = 1.5       # end to end at most this many times the piecewise copy-only limit
+SCANMEM_TARGET = 25.0    # end to end at least this many times faster than scanmem
 TARGET_SIZE_MIB = 2048   # where the end-to-end targets are set
-RSS_ALLOWANCE_MIB = 16   # peak memory at most the largest region plus this
+RSS_LIMIT_MIB = 32       # peak memory below this, the sparse target included
 
 
 def machine_line():
@@ -91,24 +91,26 @@ def main():
         lines += ["", "End to end, native build, every run taking turns in one session (`bench/e2e_bench.py`; "
                   "%d rounds, scanmem in %d; times are medians, ratios the medians of the ratios within a round):"
                   % (e2e[0]["rounds"], e2e[0]["scanmem_rounds"]), ""] + table_lines(e2e)
-        largest = max(e2e, key=lambda r: r["size_mib"])
-        ratio = largest["ratio"]
-        where = "at %d MiB" % largest["size_mib"]
-        if largest["size_mib"] != TARGET_SIZE_MIB:
-            where += " (the target is set at %d MiB)" % TARGET_SIZE_MIB
-        # The walk must take a fresh buffer per region; the copy into one alone tells how much of
-        # the gap is the kernel handing out new zeroed pages rather than the walk's own work.
-        checks.append("- %s: end to end %s at most %g× the copy-only limit: %.2f× (the copy alone into a fresh "
-                      "buffer per region: %.2f×)" % (
-                          verdict(ratio["mirvane_to_limit"] <= LIMIT_TARGET), where, LIMIT_TARGET,
-                          ratio["mirvane_to_limit"], ratio["fresh_to_limit"]))
-        checks.append("- %s: end to end %s at least %g× faster than scanmem: %.1f×" % (
-            verdict(ratio["scanmem_to_mirvane"] >= SCANMEM_TARGET), where, SCANMEM_TARGET,
-            ratio["scanmem_to_mirvane"]))
-        allowed = largest["region_mib"] + RSS_ALLOWANCE_MIB
-        rss = largest["mirvane_peak_rss_kib"] / 1024
-        checks.append("- %s: peak RSS %s at most the largest region + %d MiB (%d MiB): %.1f MiB" % (
-            verdict(rss <= allowed), where, RSS_ALLOWANCE_MIB, allowed, rss))
+        largest = max(r["size_mib"] for r in e2e)
+        where = "at %d MiB" % largest
+        if largest != TARGET_SIZE_MIB:
+            where += " (the targets are set at %d MiB)" % TARGET_SIZE_MIB
+        for r in e2e:
+            if r["size_mib"] != largest:
+                continue
+            label = "%s, %s" % (where, {"low": "below 4 GiB", "high": "above 4 GiB", "sparse": "sparse"}[r["kind"]])
+            ratio = r["ratio"]
+            if ratio["mirvane_to_pieces"] is not None and r["kind"] != "sparse":
+                checks.append("- %s: end to end %s within %g× the piecewise copy-only limit: %.2f×" % (
+                    verdict(ratio["mirvane_to_pieces"] <= LIMIT_TARGET), label, LIMIT_TARGET,
+                    ratio["mirvane_to_pieces"]))
+            if ratio["scanmem_to_mirvane"] is not None:
+                checks.append("- %s: end to end %s at least %g× faster than scanmem: %.1f×" % (
+                    verdict(ratio["scanmem_to_mirvane"] >= SCANMEM_TARGET), label, SCANMEM_TARGET,
+                    ratio["scanmem_to_mirvane"]))
+            rss = r["mirvane_peak_rss_kib"] / 1024
+            checks.append("- %s: peak RSS %s under %d MiB: %.1f MiB" % (
+                verdict(rss < RSS_LIMIT_MIB), label, RSS_LIMIT_MIB, rss))
     else:
         checks.append("- %s: end-to-end benchmark not run" % verdict(False))
 

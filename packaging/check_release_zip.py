@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks the Windows release zip: exactly the files it should hold, in one
-folder named like the zip, the executable a 32-bit Windows program, the text
-files with Windows line ends and the batch file the repository's own. With
+folder named like the zip, Mirvane.exe a 32-bit and Mirvane64.exe a 64-bit
+Windows program, the text files with Windows line ends and the batch file the
+repository's own. With
 --deb, the Linux package instead: as dpkg-deb --contents lists it, exactly the
 tool in usr/bin and the marker program in usr/share/mirvane.
 
@@ -29,7 +30,7 @@ MARKER_FILES = ("TESSIL.EXE", "TESSIL.ISO")
 
 
 def expected_files(source, build):
-    files = ["Mirvane.exe", "README.txt"]
+    files = ["Mirvane.exe", "Mirvane64.exe", "README.txt"]
     if os.path.exists(os.path.join(source, "Mirvane.bat")):
         files.append("Mirvane.bat")
     # The marker program is packed where the build made it.
@@ -72,15 +73,17 @@ def check(path, source, build):
             problems.append("holds %s, should hold %s" % (held, wanted))
         contents = {n: archive.read(PACKAGE + "/" + n) for n in held}
 
-    exe = contents.get("Mirvane.exe", b"")
-    if not exe.startswith(b"MZ") or b"PE\0\0\x4c\x01" not in exe[:1024]:
-        problems.append("Mirvane.exe is not a 32-bit Windows executable")
+    # The PE signature and the machine: 0x014C i386, 0x8664 x86-64.
+    for name, machine, kind in (("Mirvane.exe", b"\x4c\x01", "32-bit"), ("Mirvane64.exe", b"\x64\x86", "64-bit")):
+        exe = contents.get(name, b"")
+        if not exe.startswith(b"MZ") or b"PE\0\0" + machine not in exe[:1024]:
+            problems.append("%s is not a %s Windows executable" % (name, kind))
     for name in ("README.txt", "Mirvane.bat"):
         text = contents.get(name)
         if text is not None and text.count(b"\n") != text.count(b"\r\n"):
             problems.append("%s has lines without Windows line ends" % name)
     readme = contents.get("README.txt", b"")
-    for needed in (b"%errorlevel%", b"/-4", b"Mirvane.exe [name | pid] [/type]"):
+    for needed in (b"%errorlevel%", b"/-4", b"Mirvane.exe [name | pid] [/type]", b"Mirvane64.exe"):
         if needed not in readme:
             problems.append("README.txt does not mention %r" % needed)
     if "Mirvane.bat" in contents:

@@ -1,16 +1,18 @@
 #!/bin/sh
-# Checks the Windows executable's PE headers and imports:
+# Checks a Windows executable's PE headers and imports (Mirvane.exe, 32-bit,
+# or Mirvane64.exe, 64-bit):
 #   - it imports DLLs of Windows itself only (the MinGW runtime is linked in);
-#   - it is large-address-aware, so it reaches targets placed above 2 GiB;
+#   - it is large-address-aware, so that the 32-bit one reaches targets placed
+#     above 2 GiB (a 64-bit one is so by default);
 #   - it imports nothing that writes to, or runs code in, another process.
-# Usage: check_windows_exe.sh Mirvane.exe [OBJDUMP]
+# Usage: check_windows_exe.sh EXE [OBJDUMP]
 set -eu
 exe="$1"
 objdump="${2:-i686-w64-mingw32-objdump}"
 headers="$("$objdump" -p "$exe")"
 failed=0
 
-echo "$headers" | grep -q 'file format pei-i386' || { echo "not a 32-bit Windows executable: $exe"; failed=1; }
+echo "$headers" | grep -qE 'file format pei-(i386|x86-64)$' || { echo "not a Windows x86 executable: $exe"; failed=1; }
 
 dlls="$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p')"
 echo "imports: $(echo "$dlls" | tr '\n' ' ')"

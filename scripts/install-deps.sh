@@ -2,8 +2,8 @@
 # Installs what building and testing Mirvane needs on Debian 12, skipping what
 # is there already.
 #   (no argument)  everything: the native toolchain with GoogleTest's sources;
-#                  the 32-bit MinGW-w64 cross toolchain and Wine for the Windows
-#                  build; the MIPS cross tools and an ISO writer for the marker
+#                  the 32-bit and 64-bit MinGW-w64 cross toolchains and Wine
+#                  (its 64-bit half runs everywhere) for the Windows builds; the MIPS cross tools and an ISO writer for the marker
 #                  program; Debian's 64-bit pcsxr emulator with Xvfb, Mesa and
 #                  ImageMagick for the test on a real emulator; clang with its
 #                  fuzzer and sanitizer runtimes, clang-tidy and clang-format.
@@ -27,6 +27,7 @@ fi
 runs32=no
 if [ "${1:-}" != native ]; then
   packages+=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine
+             g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64
              binutils-mipsel-linux-gnu genisoimage
              pcsxr:amd64 xvfb imagemagick libgl1-mesa-dri libglx-mesa0
              clang libclang-rt-14-dev clang-tidy clang-format)

@@ -1,6 +1,7 @@
 #!/bin/bash
-# Installs what is missing, builds the native tool and the Windows Mirvane.exe,
-# and runs every test: unit tests on both, end-to-end tests natively and under Wine,
+# Installs what is missing, builds the native tool and the Windows Mirvane64.exe
+# and Mirvane.exe, and runs every test: unit tests on all three, end-to-end tests
+# natively and under Wine (64-bit Wine for Mirvane64.exe, on every machine),
 # the native tests again under ASan and UBSan, the static checks, and the
 # command-line fuzzer for 60 s. Ends with a summary of what ran and what was
 # skipped, and why.
@@ -23,7 +24,8 @@ summary() {
 }
 trap summary EXIT
 
-for preset in native win32 sanitize; do
+# win64 before win32: the win32 build packs the win64 build's Mirvane64.exe.
+for preset in native win64 win32 sanitize; do
   echo "=== $preset: build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"

@@ -12,9 +12,11 @@
 #include <algorithm>
 #include <cstring>
 
-static_assert(sizeof(::PROCESSENTRY32) == 296, "8-bit PROCESSENTRY32 of the 32-bit build");
-static_assert(sizeof(::MEMORY_BASIC_INFORMATION) == 28, "MEMORY_BASIC_INFORMATION of the 32-bit build");
-static_assert(sizeof(void*) == 4, "the Windows build is the 32-bit one");
+// Our records are as wide as kernel32's: its addresses are our pointers.
+static_assert(sizeof(void*) * 8 == MIRVANE_ADDRESS_BITS, "a Windows tool's host addresses are its pointers");
+static_assert(sizeof(::PROCESSENTRY32) == sizeof(platform::PROCESSENTRY32), "8-bit PROCESSENTRY32");
+static_assert(sizeof(::MEMORY_BASIC_INFORMATION) == sizeof(platform::MEMORY_BASIC_INFORMATION),
+              "MEMORY_BASIC_INFORMATION");
 
 namespace platform {
 

@@ -74,7 +74,8 @@ def stop_process(process):
 # ---------------------------------------------------------------- the setting
 
 def make_setting(tool, standin, wine, address_bits, wineprefix=None, bat=None):
-    """Everything a case needs to know about how to run things here."""
+    """Everything a case needs to know about how to run things here. `wine` is
+    Wine's loader for the Windows build (None natively)."""
     setting = {
         "tool": os.path.abspath(tool),
         "wine": wine,
@@ -87,8 +88,7 @@ def make_setting(tool, standin, wine, address_bits, wineprefix=None, bat=None):
         "own_wineserver": False,
     }
     if wine:
-        setting["env"] = dict(os.environ, WINEDEBUG="-all", DISPLAY="",
-                              WINEPREFIX=os.path.abspath(wineprefix or default_wineprefix(tool)))
+        setting["env"] = wine_environment(tool, wineprefix)
         setting["standin"] = os.path.abspath(standin)
         setting["line_end"] = b"\r\n"
     else:
@@ -100,6 +100,14 @@ def make_setting(tool, standin, wine, address_bits, wineprefix=None, bat=None):
         setting["line_end"] = b"\n"
     setting["standin_name"] = os.path.basename(setting["standin"])
     return setting
+
+
+def wine_environment(tool, wineprefix=None):
+    """The prefix is `wineprefix`, else $WINEPREFIX, else "wineprefix" beside
+    the tool. A new one is made for $WINEARCH (win32 or win64), which the test
+    registration sets to the build's width."""
+    prefix = wineprefix or os.environ.get("WINEPREFIX") or default_wineprefix(tool)
+    return dict(os.environ, WINEDEBUG="-all", DISPLAY="", WINEPREFIX=os.path.abspath(prefix))
 
 
 def default_wineprefix(tool):
@@ -117,9 +125,9 @@ def start_wine(setting):
     started = subprocess.run(["wineserver", "-p"], env=env, timeout=30,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     setting["own_wineserver"] = started.returncode == 0
-    subprocess.run(["wineboot", "-i"], env=env, timeout=WINEBOOT_SECONDS,
+    subprocess.run([setting["wine"], "wineboot", "-i"], env=env, timeout=WINEBOOT_SECONDS,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-    prompt = subprocess.Popen(["wine", "cmd", "/q", "/v:on"], env=env, cwd=setting["scratch"],
+    prompt = subprocess.Popen([setting["wine"], "cmd", "/q", "/v:on"], env=env, cwd=setting["scratch"],
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     setting["prompt"] = prompt
     # Wine's prompt takes only the first line of what waits in its input: one line at a time.
@@ -158,7 +166,7 @@ def start_standin(setting, scenario, milliseconds=None):
     if milliseconds:
         command[2:] = ["--milliseconds", str(milliseconds)]
     if setting["wine"]:
-        command = ["wine"] + command
+        command = [setting["wine"]] + command
     # Under Wine the stand-in heeds its time limit only when its input is no pipe.
     standin_input = subprocess.DEVNULL if milliseconds and setting["wine"] else subprocess.PIPE
     # Its reason, when it can't stage the scenario, goes to a file: a pipe nobody reads could fill.
@@ -214,7 +222,7 @@ def run_tool(setting, arguments):
 def start_tool(setting, arguments, wrapper=(), stdout=subprocess.PIPE):
     """Starts the tool without waiting, as a process of its own (under Wine:
     its Unix process), so that its PID and memory can be watched."""
-    command = list(wrapper) + (["wine"] if setting["wine"] else []) + [setting["tool"]] + arguments
+    command = list(wrapper) + ([setting["wine"]] if setting["wine"] else []) + [setting["tool"]] + arguments
     return subprocess.Popen(command, env=setting["env"], stdin=subprocess.DEVNULL, stdout=stdout,
                             stderr=subprocess.PIPE)
 
@@ -254,7 +262,7 @@ def run_at_prompt(setting, line):
 def run_batch(setting, batch, arguments, answer):
     """Runs a batch file in a prompt of its own (cmd /c), with `answer` as its
     input; returns its output and exit status (the low 8 bits, as Wine gives it)."""
-    command = ["wine", "cmd", "/c", windows_path(batch)] + arguments
+    command = [setting["wine"], "cmd", "/c", windows_path(batch)] + arguments
     completed = subprocess.run(command, env=setting["env"], cwd=setting["scratch"], input=answer,
                                timeout=TOOL_SECONDS, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     return completed.stdout, completed.returncode
@@ -266,7 +274,8 @@ def run_cases(cases, description, with_bat=False):
     parser = argparse.ArgumentParser(description=description, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--tool", required=True, help="Mirvane or Mirvane.exe")
     parser.add_argument("--standin", required=True, help="the stand-in emulator of the same build")
-    parser.add_argument("--wine", action="store_true", help="run the Windows build under Wine")
+    parser.add_argument("--wine", metavar="LOADER",
+                        help="run the Windows build under Wine with this loader (wine, or wine64 for the 64-bit build)")
     parser.add_argument("--address-bits", type=int, choices=(32, 64), required=True,
                         help="the width of the tool's host addresses, as it was built")
     parser.add_argument("--wineprefix", help="the Wine prefix to use")
@@ -275,7 +284,7 @@ def run_cases(cases, description, with_bat=False):
     options = parser.parse_args()
 
     setting = make_setting(options.tool, options.standin, options.wine, options.address_bits,
-                           options.wineprefix or os.environ.get("WINEPREFIX"),
+                           options.wineprefix,
                            options.bat if with_bat else None)
     failures = 0
     try:

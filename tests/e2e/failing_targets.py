@@ -5,7 +5,7 @@ target the tool may not open, a region of 1.5 GiB (found, and with the tool's
 data limited to less than it), and a result line that can't be written.
 
     failing_targets.py --tool PATH --standin PATH --address-bits 64           (native build)
-    failing_targets.py --tool PATH --standin PATH --address-bits 32 --wine    (Windows build under Wine)
+    failing_targets.py --tool PATH --standin PATH --address-bits 32|64 --wine LOADER   (Windows build under Wine)
 
 Every run of the tool must end within a time limit and, unless a case says
 otherwise, write nothing on standard error and write zero or more "Err!" lines

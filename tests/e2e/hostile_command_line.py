@@ -6,7 +6,8 @@ outcome (help text, the usage line, or a result line) with its documented exit
 status, with nothing on standard error and within a time limit.
 
   hostile_command_line.py --tool build/native/Mirvane
-  hostile_command_line.py --tool build/win32/Mirvane.exe --wine --launcher build/win32/tests/launch_raw.exe
+  hostile_command_line.py --tool build/win32/Mirvane.exe --wine wine --launcher build/win32/tests/launch_raw.exe
+  hostile_command_line.py --tool build/win64/Mirvane64.exe --wine /usr/lib/wine/wine64 --launcher build/win64/tests/launch_raw.exe
 
 Natively the arguments reach the tool already split, as bytes. Under Wine the
 exact command line is handed over by launch_raw.exe (CreateProcessA, byte for
@@ -175,14 +176,6 @@ def run_native(tool):
     return problems
 
 
-def wine_environment(tool):
-    env = dict(os.environ)
-    env.setdefault("WINEPREFIX", e2e.default_wineprefix(tool))
-    env.setdefault("WINEDEBUG", "-all")
-    env["DISPLAY"] = ""
-    return env
-
-
 def run_wine_command(command, env):
     """Runs a Wine command; returns (stdout, stderr, unix status) or None on a hang."""
     try:
@@ -193,8 +186,8 @@ def run_wine_command(command, env):
     return done.stdout, done.stderr, done.returncode
 
 
-def run_wine(tool, launcher, scratch):
-    env = wine_environment(tool)
+def run_wine(wine, tool, launcher, scratch):
+    env = e2e.wine_environment(tool)
     problems = []
     program = b'"' + e2e.windows_path(tool).encode() + b'"'
     line_file = os.path.join(scratch, "line.txt")
@@ -204,7 +197,7 @@ def run_wine(tool, launcher, scratch):
             f.write(line)
         if os.path.exists(status_file):
             os.remove(status_file)
-        ran = run_wine_command(["wine", launcher, e2e.windows_path(line_file), e2e.windows_path(status_file)], env)
+        ran = run_wine_command([wine, launcher, e2e.windows_path(line_file), e2e.windows_path(status_file)], env)
         if ran is None:
             problems.append("%s: no end within %d s" % (name, RUN_SECONDS))
             continue
@@ -220,9 +213,9 @@ def run_wine(tool, launcher, scratch):
     return problems
 
 
-def run_prompt(tool, scratch):
+def run_prompt(wine, tool, scratch):
     """Plain-ASCII lines through a batch file, status from %errorlevel%."""
-    env = wine_environment(tool)
+    env = e2e.wine_environment(tool)
     problems = []
     program = b'"' + e2e.windows_path(tool).encode() + b'"'
     batch = os.path.join(scratch, "case.bat")
@@ -230,7 +223,7 @@ def run_prompt(tool, scratch):
     for name, tail, expected in prompt_cases():
         with open(batch, "wb") as f:
             f.write(b"@echo off\r\n" + program + b" " + tail + b"\r\necho @@status=%errorlevel%@@\r\n")
-        ran = run_wine_command(["wine", "cmd", "/c", e2e.windows_path(batch)], env)
+        ran = run_wine_command([wine, "cmd", "/c", e2e.windows_path(batch)], env)
         if ran is None:
             problems.append("prompt: %s: no end within %d s" % (name, RUN_SECONDS))
             continue
@@ -250,7 +243,7 @@ def run_prompt(tool, scratch):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--tool", required=True, help="the native Mirvane or Mirvane.exe")
-    parser.add_argument("--wine", action="store_true", help="the tool is Mirvane.exe, run under Wine")
+    parser.add_argument("--wine", metavar="LOADER", help="the tool is a Windows build, run under Wine with this loader")
     parser.add_argument("--launcher", help="launch_raw.exe of the same build (with --wine)")
     args = parser.parse_args()
     if args.wine and not args.launcher:
@@ -258,7 +251,7 @@ def main():
 
     if args.wine:
         with tempfile.TemporaryDirectory(prefix="hostile-") as scratch:
-            problems = run_wine(args.tool, args.launcher, scratch) + run_prompt(args.tool, scratch)
+            problems = run_wine(args.wine, args.tool, args.launcher, scratch) + run_prompt(args.wine, args.tool, scratch)
     else:
         problems = run_native(args.tool)
     for problem in problems:

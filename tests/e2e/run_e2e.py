@@ -2,7 +2,8 @@
 """End-to-end tests: the real Mirvane against the stand-in emulator.
 
     run_e2e.py --tool PATH --standin PATH --address-bits 64                      (native build)
-    run_e2e.py --tool PATH --standin PATH --address-bits 32 --wine [--bat PATH]  (Windows build under Wine)
+    run_e2e.py --tool PATH --standin PATH --address-bits 32|64 --wine LOADER [--bat PATH]
+                                                                       (Windows build under Wine)
 
 Prints one line per case and exits with 1 when any case fails. Under Wine the
 prefix is --wineprefix, else $WINEPREFIX, else "wineprefix" beside the tool; a
@@ -185,7 +186,7 @@ def case_default_on_a_terminal(setting):
     # Started from a terminal, Wine gives the tool a console host of its own,
     # listed after the tool: it must not become the default choice.
     def check(standin):
-        completed = subprocess.run(["script", "-qec", "wine '%s'" % setting["tool"], "/dev/null"],
+        completed = subprocess.run(["script", "-qec", "'%s' '%s'" % (setting["wine"], setting["tool"]), "/dev/null"],
                                    env=setting["env"], timeout=e2e.TOOL_SECONDS, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         wanted = result_text(standin["expect"], "/2").encode("ascii")
@@ -229,7 +230,7 @@ def case_batch_shows_error_level(setting):
     def check(standin):
         expect = standin["expect"]
         signed = expect - (1 << 32) if expect >= 1 << 31 else expect
-        wanted = lines(setting, [result_text(expect, "/2"), "Error level: %d" % signed])
+        wanted = lines(setting, [batch_runs(setting), result_text(expect, "/2"), "Error level: %d" % signed])
         # Typed at the prompt as a user would. (Wine's "call" leaves error level 1 after any batch.)
         line = '"%s" %d' % (e2e.windows_path(os.path.join(folder, "Mirvane.bat")), standin["pid"])
         output, status = e2e.run_at_prompt(setting, line)
@@ -252,7 +253,8 @@ def case_batch_waits_after_double_click(setting):
 
     def check(standin):
         output, _ = e2e.run_batch(setting, starter, [str(standin["pid"])], b"\r\n")
-        wanted = lines(setting, [result_text(standin["expect"], "/2"), "Error level: %d" % standin["expect"]])
+        wanted = lines(setting, [batch_runs(setting), result_text(standin["expect"], "/2"),
+                                 "Error level: %d" % standin["expect"]])
         if not output.startswith(wanted) or b"Press any key" not in output[len(wanted):]:
             raise AssertionError("gave %r; wanted %r and then the wait for a key" % (output, wanted))
     e2e.with_standin(setting, "ram-at-region-start", check)
@@ -266,13 +268,20 @@ def require_batch(setting):
 
 
 def batch_folder(setting):
-    """Mirvane.bat runs the Mirvane.exe beside it: put the two together."""
+    """Mirvane.bat runs Mirvane64.exe or Mirvane.exe beside it: put the tool
+    there under both names, so that only Windows' width decides."""
     folder = os.path.join(setting["scratch"], "batch")
     if not os.path.isdir(folder):
         os.makedirs(folder)
         shutil.copy2(setting["bat"], os.path.join(folder, "Mirvane.bat"))
-        shutil.copy2(setting["tool"], os.path.join(folder, "Mirvane.exe"))
+        for name in ("Mirvane.exe", "Mirvane64.exe"):
+            shutil.copy2(setting["tool"], os.path.join(folder, name))
     return folder
+
+
+def batch_runs(setting):
+    # The prefix is as wide as the tool's build: a 64-bit one is 64-bit Windows.
+    return "Running %s" % ("Mirvane64.exe" if setting["address_bits"] == 64 else "Mirvane.exe")
 
 
 CASES = [

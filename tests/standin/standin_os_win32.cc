@@ -1,6 +1,7 @@
 // Windows: every region is an allocation of its own, so a region query never
 // joins two of them. The executable is large-address-aware, so memory above
-// 2 GiB can be had; a 32-bit process has nothing at or above 4 GiB.
+// 2 GiB can be had; a 32-bit process has nothing at or above 4 GiB. A 64-bit
+// one asks for the regions across and above 4 GiB at addresses of its choice.
 #define NOMINMAX
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -9,8 +10,50 @@
 
 #include "standin_os.h"
 
+namespace {
+
+const std::uint64_t FourGiB = 0x100000000;
+const bool WideAddresses = sizeof(void*) > 4;
+const std::uint64_t GapSize = 0x1000000;  // 16 MiB of nothing after each region
+
+// A 64-bit process puts the regions that must lie high below 4 GiB, or above
+// it, into slots of a band; a slot taken already is passed over.
+struct Band {
+  std::uint64_t next;
+  std::uint64_t end;
+};
+Band HighBand = {0xC0000000, FourGiB - 0x4000000};
+Band AboveBand = {0x7E5A00000000, 0x7E6A00000000};
+
+unsigned char* CommitAt(std::uint64_t address, std::uint64_t size) {
+  void* const wanted = reinterpret_cast<void*>(static_cast<std::uintptr_t>(address));
+  void* const got = VirtualAlloc(wanted, static_cast<SIZE_T>(size), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (got == wanted) return static_cast<unsigned char*>(got);
+  if (got) VirtualFree(got, 0, MEM_RELEASE);
+  return nullptr;
+}
+
+unsigned char* CommitInBand(Band& band, std::uint64_t size) {
+  while (band.next + size <= band.end) {
+    const std::uint64_t address = band.next;
+    band.next += size + GapSize;
+    if (unsigned char* const region = CommitAt(address, size)) return region;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 unsigned char* CommitRegion(std::uint64_t size, RegionPlace place) {
-  if (place == PlaceAcross4GiB || place == PlaceAbove4GiB || size > SIZE_MAX) return nullptr;
+  if (size > SIZE_MAX) return nullptr;
+  if (WideAddresses) {
+    // Top-down, a 64-bit process would get the top of its address space.
+    if (place == PlaceHigh) return CommitInBand(HighBand, size);
+    if (place == PlaceAcross4GiB) return CommitAt(FourGiB - size / 2, size);
+    if (place == PlaceAbove4GiB) return CommitInBand(AboveBand, size);
+  } else if (place == PlaceAcross4GiB || place == PlaceAbove4GiB) {
+    return nullptr;
+  }
   const DWORD direction = place == PlaceHigh ? MEM_TOP_DOWN : 0;
   void* const region =
       VirtualAlloc(nullptr, static_cast<SIZE_T>(size), MEM_COMMIT | MEM_RESERVE | direction, PAGE_READWRITE);

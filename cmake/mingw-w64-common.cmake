@@ -1,0 +1,14 @@
+# What both MinGW-w64 cross builds share: Debian's toolchain for the target
+# MIRVANE_MINGW_TRIPLE (i686-w64-mingw32 or x86_64-w64-mingw32), whose
+# processor is CMAKE_SYSTEM_PROCESSOR.
+set(CMAKE_SYSTEM_NAME Windows)
+# The posix-thread flavour: GoogleTest needs std::mutex.
+find_program(MINGW_CXX NAMES ${MIRVANE_MINGW_TRIPLE}-g++-posix ${MIRVANE_MINGW_TRIPLE}-g++ REQUIRED)
+find_program(MINGW_CC NAMES ${MIRVANE_MINGW_TRIPLE}-gcc-posix ${MIRVANE_MINGW_TRIPLE}-gcc REQUIRED)
+set(CMAKE_CXX_COMPILER ${MINGW_CXX})
+set(CMAKE_C_COMPILER ${MINGW_CC})
+set(CMAKE_RC_COMPILER ${MIRVANE_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${MIRVANE_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
