@@ -76,7 +76,7 @@ SCENARIOS = [
     # As unreadable-beside, the read coming back short in a later piece.
     ("short-later-piece", 1, None),
     # The RAM's memory mapped more than once: the 64-bit tools report the
-    # lowest view, the 32-bit one nothing (the stand-in expects per width).
+    # lowest view, the 32-bit one nothing (e2e_support expects per width).
     ("mapped-twice", 0, 0),
     ("mapped-six-times", 0, 0),
     # Copies stay ambiguous at every width.

@@ -10,8 +10,11 @@
 //
 // Output, one line each, flushed: "pid N", "expect 0x........", "ready";
 // before "ready", where the scenario has one, "cut-short 0x........": what
-// Mirvane reports when its walk ends at the scenario's big region. Addresses
-// have eight hex digits, more where they lie above 4 GiB.
+// Mirvane reports when its walk ends at the scenario's big region; and
+// "views 0x........": what a tool that counts views of one memory as one
+// sighting reports (the lowest view), where the RAM's memory is mapped more
+// than once and "expect" is what a tool that counts every view reports.
+// Addresses have eight hex digits, more where they lie above 4 GiB.
 // Exit status: 0 after a normal stop, 1 when the scenario could not be staged,
 // 2 on wrong usage, 3 when this platform can't stage the scenario at all.
 #include <cstdint>
@@ -39,9 +42,6 @@ const std::uint64_t ReadPieceSize = 0x100000;
 const std::uint64_t ShortRegionSize = 0x800000;
 const std::uint64_t ShortRegionReadable = 3 * ReadPieceSize;
 const bool WideAddresses = UINTPTR_MAX > 0xFFFFFFFFu;
-// The 64-bit tools count views of one memory as one sighting, the lowest; the
-// 32-bit one counts every view, so the RAM is seen twice and not found.
-const bool MergesViews = WideAddresses;
 // A fast-memory layout: one range as large as the guest's address space, the
 // RAM mapped at the start of each guest segment that shows it (and at the
 // first of its mirrors). A 32-bit process has no room for 3 GiB: there the
@@ -170,11 +170,12 @@ struct Staging {
   std::uint64_t expected;
   const char* problem;
   std::uint64_t cutShort;  // the base a walk that ends at the big region reports (0: no such region)
+  std::uint64_t views;     // the lowest view of the RAM's memory mapped more than once (0: not so mapped)
 };
 
-Staging Staged(std::uint64_t expected) { return Staging{0, expected, nullptr, 0}; }
-Staging Failed(const char* problem) { return Staging{1, 0, problem, 0}; }
-Staging Unsupported(const char* problem) { return Staging{3, 0, problem, 0}; }
+Staging Staged(std::uint64_t expected) { return Staging{0, expected, nullptr, 0, 0}; }
+Staging Failed(const char* problem) { return Staging{1, 0, problem, 0, 0}; }
+Staging Unsupported(const char* problem) { return Staging{3, 0, problem, 0, 0}; }
 
 const char WatchRefused[] =
     "nothing here tells us when another process reads our memory (Linux: userfaultfd reports such reads "
@@ -227,10 +228,12 @@ unsigned char* MapRamViews(int count, bool fastMemory, unsigned char firstByte) 
   return lowest;
 }
 
-// Expected where the tool counts views of one memory as one.
-Staging StagedIfMerged(const unsigned char* lowestView) {
+// Every view holds the RAM: counted one by one, it is seen more than once.
+Staging StagedAsViews(const unsigned char* lowestView) {
   if (!lowestView) return Failed("can't map the views where the scenario needs them");
-  return Staged(MergesViews ? AddressOf(lowestView) : 0);
+  Staging staging = Staged(0);
+  staging.views = AddressOf(lowestView);
+  return staging;
 }
 
 // A region whose first read changes it (or ends us), then a region with the RAM.
@@ -394,9 +397,9 @@ Staging StageScenario(Scenario scenario) {
       const std::uint64_t offset = WideRegionSize / 4;
       PlaceRam(upper + offset);
       if (!MakeReadOnly(lower + WideRegionSize / 2, WideRegionSize / 2)) break;
-      return StagedIfMerged(lower + offset);
+      return StagedAsViews(lower + offset);
     }
-    case MappedSixTimes: return StagedIfMerged(MapRamViews(2, true, 1));
+    case MappedSixTimes: return StagedAsViews(MapRamViews(2, true, 1));
     case ViewsAndCopy: {
       unsigned char* const views = MapRamViews(2, false, 1);
       if (!views || !(region = CommitRegion(MainRamSize, PlaceLow))) break;
@@ -470,6 +473,7 @@ int main(int argc, char** argv) {
   if (staging.cutShort != 0) {
     std::printf("cut-short 0x%08llX\n", static_cast<unsigned long long>(staging.cutShort));
   }
+  if (staging.views != 0) std::printf("views 0x%08llX\n", static_cast<unsigned long long>(staging.views));
   std::printf("ready\n");
   std::fflush(stdout);
   WaitForStop(milliseconds);
