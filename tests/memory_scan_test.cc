@@ -146,6 +146,89 @@ TEST(ScanEmulatorMemory, MarkersSeenTwiceAreAmbiguousInOneRegionOrTwo) {
   EXPECT_EQ(Found(), 0u);
 }
 
+// A region of the target: private memory (object 0), or a view of shared
+// memory `object` from `offset` on.
+struct Placed {
+  platform::ULONG_PTR base;
+  platform::SIZE_T size;
+  int object;
+  platform::SIZE_T offset;
+};
+
+Placed View(platform::ULONG_PTR base, int object, platform::SIZE_T size = MainRamSize,
+            platform::SIZE_T offset = 0) {
+  return {base, size, object, offset};
+}
+Placed Private(platform::ULONG_PTR base, platform::SIZE_T size = MainRamSize) { return {base, size, 0, 0}; }
+
+struct ViewsCase {
+  const char* what;
+  std::vector<Placed> regions;
+  std::vector<platform::ULONG_PTR> rams;  // where the markers go; in a view, into its memory
+  Address merged;                         // the result where views of one RAM count as one
+  platform::ULONG_PTR strayEnd = 0;       // an end marker of no RAM
+  platform::ULONG_PTR readShort = 0;      // a region whose reads stop at 3 MiB: one "Err!"
+};
+
+// `count` views of one memory, 4 MiB apart, the RAM in the first.
+ViewsCase ManyViews(int count) {
+  ViewsCase views{"many views", {}, {0x01000000}, count <= MaxSightings ? 0x01000000u : 0u};
+  for (int i = 0; i < count; ++i) views.regions.push_back(View(0x01000000 + 0x00400000u * i, 1));
+  return views;
+}
+
+// Where the RAM is seen more than once. Views of the same memory at the same
+// offsets count as one where the build merges them (the lowest); a copy in
+// other memory, another object, another place in one object, a stray marker
+// or too many sightings leave every marker seen twice ambiguous, as it is
+// always at 32 bits.
+TEST(ScanEmulatorMemory, ViewsOfOneRamCountAsOneWhereTheBuildMergesThem) {
+  const std::vector<ViewsCase> cases = {
+      {"two views", {View(0x00800000, 7), View(0x00400000, 7)}, {0x00400000}, 0x00400000},
+      {"views of a larger memory at other places in it",
+       {View(0x00400000, 7, 0x00400000, 0x1000), View(0x01000000, 7, 0x00400000, 0)},
+       {0x01001040},
+       0x00400040},
+      {"two views and a private copy",
+       {View(0x00400000, 7), View(0x00800000, 7), Private(0x00C00000)},
+       {0x00400000, 0x00C00000},
+       0},
+      {"two private copies", {Private(0x00400000), Private(0x00800000)}, {0x00400000, 0x00800000}, 0},
+      {"two objects", {View(0x00400000, 7), View(0x00800000, 8)}, {0x00400000, 0x00800000}, 0},
+      {"two places in one object", {View(0x00400000, 7, 0x00800000)}, {0x00400000, 0x00600000}, 0},
+      {"two views and a stray end marker",
+       {View(0x00400000, 7), View(0x00800000, 7), Private(0x00C00000)},
+       {0x00400000},
+       0,
+       0x00C00040},
+      // The copy's sightings go with its short read; the views' stay.
+      {"two views and a copy read short",
+       {View(0x00400000, 7), View(0x00800000, 7), Private(0x01000000, 0x00800000)},
+       {0x00400000, 0x01000000},
+       0x00400000,
+       0,
+       0x01000000},
+      ManyViews(MaxSightings),
+      ManyViews(MaxSightings + 1),
+  };
+  for (const ViewsCase& views : cases) {
+    NewTarget();
+    for (const Placed& region : views.regions) {
+      if (region.object == 0) {
+        fake::AddRegion(region.base, region.size, Committed);
+      } else {
+        fake::MapView(region.base, region.size, region.object, region.offset);
+      }
+    }
+    for (platform::ULONG_PTR ram : views.rams) PutRam(ram);
+    if (views.strayEnd != 0) fake::Put(views.strayEnd, End);
+    if (views.readShort != 0) fake::LimitReadable(views.readShort, 0x00300000);
+    EXPECT_EQ(Walk(), ErrLines(views.readShort != 0 ? 1 : 0)) << views.what;
+    EXPECT_EQ(Found(), platform::MergesRamViews ? views.merged : 0u)
+        << views.what << ", " << views.regions.size();
+  }
+}
+
 TEST(ScanEmulatorMemory, AShortCopyWritesOneErrLineAndIsNotScanned) {
   NewTarget();
   fake::AddRegion(0x00400000, MainRamSize, Committed);

@@ -53,6 +53,15 @@ const ULONG_PTR FileBase = 0x30600000;
 const SIZE_T FileMappingSize = 0x4000;
 const SIZE_T FileLength = 5000;  // the file ends in the mapping's second page
 const SIZE_T FilePagesSize = 0x2000;
+// Shared memory of 2 MiB (a memfd) mapped shared twice, the first view read-only
+// from its middle on (two maps lines); shared once more from its second page
+// on; privately; and a second memfd, shared.
+const ULONG_PTR ViewBase = 0x30800000;
+const ULONG_PTR SecondViewBase = 0x30C00000;
+const ULONG_PTR LaterViewBase = 0x31000000;
+const ULONG_PTR PrivateViewBase = 0x31400000;
+const ULONG_PTR OtherMemoryBase = 0x31800000;
+const SIZE_T SharedSize = 0x200000;
 // With 64-bit addresses, also above 4 GiB: known words at an address whose low
 // 32 bits are those of ReadWriteBase, so that a cut address reads the wrong
 // words; and a 5 GiB mapping that is never touched, so it costs no memory.
@@ -282,9 +291,39 @@ TEST(OpenProcess, RefusesPidZeroAndProcessesThatHaveEnded) {
   EXPECT_EQ(nullptr, platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(pid)));
 }
 
+// The child's views of shared memory (see ViewBase), placed as their names say.
+bool MapSharedMemory() {
+  const int memory = memfd_create("mapping-child", MFD_CLOEXEC);
+  const int other = memfd_create("mapping-child-other", MFD_CLOEXEC);
+  if (memory < 0 || other < 0 || ftruncate(memory, SharedSize) != 0 || ftruncate(other, SharedSize) != 0) {
+    return false;
+  }
+  struct {
+    ULONG_PTR base;
+    SIZE_T size;
+    int flags;
+    int fd;
+    off_t offset;
+  } const views[] = {
+      {ViewBase, SharedSize, MAP_SHARED, memory, 0},
+      {SecondViewBase, SharedSize, MAP_SHARED, memory, 0},
+      {LaterViewBase, SharedSize - 0x1000, MAP_SHARED, memory, 0x1000},
+      {PrivateViewBase, SharedSize, MAP_PRIVATE, memory, 0},
+      {OtherMemoryBase, SharedSize, MAP_SHARED, other, 0},
+  };
+  for (const auto& view : views) {
+    void* const at = reinterpret_cast<void*>(static_cast<std::uintptr_t>(view.base));
+    if (mmap(at, view.size, PROT_READ | PROT_WRITE, view.flags | MAP_FIXED_NOREPLACE, view.fd, view.offset) !=
+        at)
+      return false;
+  }
+  return mprotect(reinterpret_cast<char*>(ViewBase) + SharedSize / 2, SharedSize / 2, PROT_READ) == 0;
+}
+
 // Starts a child holding, below 4 GiB: a read-write region of known words, an
-// inaccessible region, and a file mapping twice as long as its file's pages;
-// with 64-bit addresses also the high words and the sparse mapping.
+// inaccessible region, a file mapping twice as long as its file's pages and
+// views of shared memory; with 64-bit addresses also the high words and the
+// sparse mapping.
 bool StartMappingChild(Child& child) {
   std::string path = ::testing::TempDir() + "/mapping_child_XXXXXX";
   int file = mkstemp(&path[0]);
@@ -307,7 +346,7 @@ bool StartMappingChild(Child& child) {
     void* mapped = mmap(reinterpret_cast<void*>(FileBase), FileMappingSize, PROT_READ, flags, file, 0);
     bool placed = words == reinterpret_cast<void*>(ReadWriteBase) &&
                   none == reinterpret_cast<void*>(NoAccessBase) &&
-                  mapped == reinterpret_cast<void*>(FileBase);
+                  mapped == reinterpret_cast<void*>(FileBase) && MapSharedMemory();
     if (placed) {
       std::uint32_t* word = static_cast<std::uint32_t*>(words);
       for (std::size_t i = 0; i < ReadWriteSize / 4; ++i) word[i] = PatternWord(i);
@@ -594,6 +633,36 @@ TEST(ProcessMemory, ReadsCopyTheKnownBytesAndStopShortAtUnreadablePages) {
   HANDLE process = platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(child.pid));
   ASSERT_NE(nullptr, process);
   CheckReadsOfMappingChild(process);
+  StopChild(child);
+  EXPECT_EQ(platform::TRUE, CloseHandle(process));
+}
+
+// Views of one memory are shared mappings of one file at the same offsets,
+// whatever their addresses and however many maps lines they span.
+TEST(ProcessMemory, SameMemoryBehindOnlySharedViewsOfOneFileAtTheSameOffsets) {
+  Child child;
+  ASSERT_TRUE(StartMappingChild(child));
+  HANDLE process = platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(child.pid));
+  ASSERT_NE(nullptr, process);
+  const struct {
+    ULONG_PTR first;
+    ULONG_PTR second;
+    SIZE_T size;
+    platform::BOOL same;
+  } cases[] = {
+      {ViewBase, SecondViewBase, SharedSize, platform::TRUE},
+      {SecondViewBase + 0x1000, LaterViewBase, 0x1000, platform::TRUE},
+      {ViewBase, LaterViewBase, 0x1000, platform::FALSE},  // one page apart in the file
+      {ViewBase, PrivateViewBase, SharedSize, platform::FALSE},
+      {ViewBase, OtherMemoryBase, SharedSize, platform::FALSE},
+      {ViewBase, SecondViewBase, SharedSize + 0x1000, platform::FALSE},  // past the views' end
+      {ReadWriteBase, ReadWriteBase, 0x1000, platform::FALSE},           // memory of no file
+  };
+  for (const auto& views : cases) {
+    EXPECT_EQ(views.same, platform::SameMemoryBehind(process, views.first, views.second, views.size))
+        << std::hex << views.first << " " << views.second << " " << views.size;
+  }
+  EXPECT_EQ(platform::FALSE, platform::SameMemoryBehind(nullptr, ViewBase, SecondViewBase, SharedSize));
   StopChild(child);
   EXPECT_EQ(platform::TRUE, CloseHandle(process));
 }

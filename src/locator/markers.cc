@@ -1,5 +1,7 @@
 #include "locator/markers.h"
 
+#include <cstring>
+
 const char MarkerTable[MarkerCount][MarkerLength + 1] = {
     "!StartOfMainRAM!",
     "!!EndOfMainRAM!!",
@@ -9,6 +11,8 @@ const char MarkerTable[MarkerCount][MarkerLength + 1] = {
 
 std::uint32_t MarkerWords[MarkerCount][4];
 Address FoundSlots[MarkerCount];
+Address Sightings[LastMarkerIndex + 1][MaxSightings];
+int SightingCounts[LastMarkerIndex + 1];
 
 void BuildMarkerWords() {
   for (int m = 0; m <= LastMarkerIndex; ++m) {
@@ -23,9 +27,29 @@ void BuildMarkerWords() {
 
 void ClearFoundSlots() {
   for (Address& slot : FoundSlots) slot = 0;
+  for (int& count : SightingCounts) count = 0;
 }
 
-void RecordHit(int m, Address address) { FoundSlots[m] = FoundSlots[m] == 0 ? address : AmbiguousHit; }
+HitsMark MarkHits() {
+  HitsMark mark;
+  std::memcpy(mark.slots, FoundSlots, sizeof FoundSlots);
+  std::memcpy(mark.sightingCounts, SightingCounts, sizeof SightingCounts);
+  return mark;
+}
+
+// Sightings are only ever appended: the counts of the mark drop the later ones.
+void RewindHits(const HitsMark& mark) {
+  std::memcpy(FoundSlots, mark.slots, sizeof FoundSlots);
+  std::memcpy(SightingCounts, mark.sightingCounts, sizeof SightingCounts);
+}
+
+void RecordHit(int m, Address address) {
+  FoundSlots[m] = FoundSlots[m] == 0 ? address : AmbiguousHit;
+  if (m > LastMarkerIndex) return;
+  int& count = SightingCounts[m];
+  if (count < MaxSightings) Sightings[m][count] = address;
+  if (count <= MaxSightings) ++count;
+}
 
 Address EvaluateRamBase(const Address slots[MarkerCount]) {
   const Address s = slots[0];

@@ -24,7 +24,23 @@ extern std::uint32_t MarkerWords[MarkerCount][4];
 // Per marker: 0 not seen, AmbiguousHit seen more than once, else the one address.
 extern Address FoundSlots[MarkerCount];
 
+// Where each searched marker was seen, in the order seen, for telling views of
+// one memory from copies: the first MaxSightings of them are kept, and the
+// count goes on past that (to MaxSightings + 1, where it stays).
+const int MaxSightings = 16;
+extern Address Sightings[LastMarkerIndex + 1][MaxSightings];
+extern int SightingCounts[LastMarkerIndex + 1];
+
+// The hits up to one moment, so that those of a region can be taken back.
+struct HitsMark {
+  Address slots[MarkerCount];
+  int sightingCounts[LastMarkerIndex + 1];
+};
+
 void BuildMarkerWords();
+// Clears the slots and the sightings.
 void ClearFoundSlots();
+HitsMark MarkHits();
+void RewindHits(const HitsMark& mark);
 void RecordHit(int m, Address address);
 Address EvaluateRamBase(const Address slots[MarkerCount]);

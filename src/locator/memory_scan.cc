@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "locator/ram_views.h"
 #include "locator/region_scan.h"
 #include "platform/output_lines.h"
 
@@ -35,8 +36,7 @@ SIZE_T PieceSize(SIZE_T regionSize) {
 // region kept, when any piece comes back short. Pieces land at `offset`.
 bool CopyAndScanPieces(HANDLE handle, const MEMORY_BASIC_INFORMATION& region, unsigned char* buffer,
                        SIZE_T piece, SIZE_T offset) {
-  Address slotsBefore[MarkerCount];
-  std::memcpy(slotsBefore, FoundSlots, sizeof FoundSlots);
+  const HitsMark before = MarkHits();
   unsigned char* const pieceStart = buffer + offset;
   SIZE_T carried = 0;
   for (SIZE_T done = 0; done < region.RegionSize;) {
@@ -45,7 +45,7 @@ bool CopyAndScanPieces(HANDLE handle, const MEMORY_BASIC_INFORMATION& region, un
     SIZE_T bytesRead = 0;
     ReadProcessMemory(handle, region.BaseAddress + done, pieceStart, wanted, &bytesRead);
     if (bytesRead != wanted) {
-      std::memcpy(FoundSlots, slotsBefore, sizeof FoundSlots);
+      RewindHits(before);
       return false;
     }
     ScanRegionBuffer(pieceStart - carried, carried + wanted, region.BaseAddress + done - carried);
@@ -66,8 +66,7 @@ void CopyAndScanRegion(HANDLE handle, const MEMORY_BASIC_INFORMATION& region) {
   const SIZE_T offset = piece == region.RegionSize ? 0 : PieceOffset;
   void* buffer = VirtualAlloc(nullptr, offset + piece, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (buffer == nullptr) throw std::bad_alloc();
-  const bool whole =
-      CopyAndScanPieces(handle, region, static_cast<unsigned char*>(buffer), piece, offset);
+  const bool whole = CopyAndScanPieces(handle, region, static_cast<unsigned char*>(buffer), piece, offset);
   VirtualFree(buffer, 0, MEM_RELEASE);
   if (!whole) WriteOutputLine("Err!");
 }
@@ -79,6 +78,8 @@ void ScanEmulatorMemory(DWORD pid) {
   const HANDLE handle = OpenProcess(TargetAccess, FALSE, pid);
   if (handle == nullptr) throw SearchFailed;
   ScanAddressSpace(handle);
+  // After a walk that ended, not one cut short by a failure.
+  MergeViewsOfOneRam(handle);
 }
 
 void ScanAddressSpace(HANDLE handle) {

@@ -15,7 +15,8 @@ enum SearchFailure { SearchFailed };
 // Access asked of the target: query and read, never write.
 const platform::DWORD TargetAccess = platform::PROCESS_QUERY_INFORMATION | platform::PROCESS_VM_READ;
 
-// Opens the process and walks it; throws SearchFailed when it can't be opened,
+// Opens the process and walks it, then counts views of one RAM as one sighting
+// where the build does; throws SearchFailed when it can't be opened,
 // std::bad_alloc when a copy buffer can't be had.
 void ScanEmulatorMemory(platform::DWORD pid);
 

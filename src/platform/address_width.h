@@ -1,7 +1,8 @@
 // How wide a host address is, fixed when the tool is built, and what follows
 // from it. This is the one place that knows: the 32-bit Windows tool keeps
 // 32-bit addresses and reads every region whole; the 64-bit tools reach the
-// whole 64-bit address space and read regions in small pieces. The native
+// whole 64-bit address space, read regions in small pieces and count views
+// of one memory, mapped more than once, as one sighting of the RAM. The native
 // build also compiles its unit tests at 32 bits (MIRVANE_ADDRESS_BITS=32), so
 // the rules of both widths are tested on every machine.
 #pragma once
@@ -23,11 +24,16 @@ namespace platform {
 typedef std::uint32_t HostWord;
 // 0: each qualifying region is copied whole, with one read, into a buffer of its size.
 const HostWord ReadPieceSize = 0;
+// Every sighting of a marker counts, even where two are views of one memory.
+const bool MergesRamViews = false;
 #elif MIRVANE_ADDRESS_BITS == 64
 typedef std::uint64_t HostWord;
 // Regions are read in pieces of 1 MiB into one small buffer that stays in the
 // cache; a region of many GiB then costs no more memory than a small one.
 const HostWord ReadPieceSize = 0x100000;
+// Emulators map their RAM more than once: sightings of the RAM that the system
+// shows to be views of the same memory count as one, the lowest.
+const bool MergesRamViews = true;
 #else
 #error "MIRVANE_ADDRESS_BITS is 32 or 64"
 #endif

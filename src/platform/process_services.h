@@ -102,6 +102,14 @@ SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMA
 BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer, SIZE_T nSize,
                        SIZE_T* lpNumberOfBytesRead);
 
+// Not a Windows call but ours, as no call names the memory behind a view to a
+// process with only query and read rights: whether the system shows the
+// `size` bytes at `first` and at `second` to be views of the same memory.
+// Linux: shared mappings of one file at the same offsets (exact). Windows:
+// both wholly committed mapped views, and byte for byte the same (weaker:
+// two sections with the same bytes pass too). FALSE where it can't be shown.
+BOOL SameMemoryBehind(HANDLE hProcess, ULONG_PTR first, ULONG_PTR second, SIZE_T size);
+
 // The tool's own memory for a region copy (MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 // null when it cannot be had. Released with VirtualFree(buffer, 0, MEM_RELEASE).
 void* VirtualAlloc(void* lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect);

@@ -19,6 +19,8 @@ struct FakeRegion {
   platform::DWORD state;
   platform::SIZE_T readable;
   std::map<platform::SIZE_T, std::string> contents;  // offset -> bytes; the rest reads as zeros
+  int object;                                        // 0, or the shared memory this is a view of
+  platform::SIZE_T objectOffset;                     // where in it the view starts
 };
 
 struct FakeSnapshot {
@@ -31,6 +33,7 @@ struct FakeSystem {
   bool snapshotFails = false;
   bool openRefused = false;
   std::vector<FakeRegion> regions;
+  std::map<int, std::map<platform::SIZE_T, std::string>> objects;  // a view's bytes, by object offset
   std::vector<platform::ULONG_PTR> failingQueries;
   platform::ULONG_PTR bound = 0x7FFEFFFF;
   int failAllocationsFrom = 0;
@@ -57,6 +60,19 @@ FakeRegion* RegionHolding(platform::ULONG_PTR address) {
   return nullptr;
 }
 
+// The bytes a region shows, and the offset in them of the region's first byte.
+std::map<platform::SIZE_T, std::string>& ContentsOf(FakeRegion& region, platform::SIZE_T& shift) {
+  shift = region.object != 0 ? region.objectOffset : 0;
+  return region.object != 0 ? System.objects[region.object] : region.contents;
+}
+
+void InsertRegion(const FakeRegion& region) {
+  // Kept in address order, so a gap's end is the next region's base.
+  size_t at = 0;
+  while (at < System.regions.size() && System.regions[at].base < region.base) ++at;
+  System.regions.insert(System.regions.begin() + static_cast<long>(at), region);
+}
+
 }  // namespace
 
 namespace fake {
@@ -70,16 +86,18 @@ void FailSnapshot() { System.snapshotFails = true; }
 void RefuseOpen() { System.openRefused = true; }
 
 void AddRegion(ULONG_PTR base, SIZE_T size, DWORD state) {
-  // Kept in address order, so a gap's end is the next region's base.
-  size_t at = 0;
-  while (at < System.regions.size() && System.regions[at].base < base) ++at;
-  System.regions.insert(System.regions.begin() + static_cast<long>(at),
-                        FakeRegion{base, size, state, size, {}});
+  InsertRegion(FakeRegion{base, size, state, size, {}, 0, 0});
+}
+
+void MapView(ULONG_PTR base, SIZE_T size, int object, SIZE_T offset) {
+  InsertRegion(FakeRegion{base, size, platform::MEM_COMMIT, size, {}, object, offset});
 }
 
 void Put(ULONG_PTR address, const std::string& bytes) {
   FakeRegion* region = RegionHolding(address);
-  if (region != nullptr) region->contents[address - region->base] = bytes;
+  if (region == nullptr) return;
+  SIZE_T shift = 0;
+  ContentsOf(*region, shift)[shift + (address - region->base)] = bytes;
 }
 
 void LimitReadable(ULONG_PTR base, SIZE_T readableBytes) {
@@ -181,6 +199,7 @@ SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMA
     lpBuffer->BaseAddress = region->base;
     lpBuffer->RegionSize = region->size;
     lpBuffer->State = region->state;
+    lpBuffer->Type = region->object != 0 ? MEM_MAPPED : MEM_PRIVATE;
   } else {
     // A gap: free up to the next region, or to the top of the 32-bit space.
     ULONG_PTR end = 0;
@@ -204,7 +223,7 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
   if (hProcess != &ProcessHandleTag) return FALSE;
   System.reads.push_back(lpBaseAddress);
   System.readSizes.push_back(nSize);
-  const FakeRegion* region = RegionHolding(lpBaseAddress);
+  FakeRegion* region = RegionHolding(lpBaseAddress);
   if (region == nullptr) return FALSE;
   const SIZE_T offset = lpBaseAddress - region->base;
   const SIZE_T available = region->readable > offset ? region->readable - offset : 0;
@@ -212,15 +231,29 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
   if (copied == 0) return FALSE;
   unsigned char* out = static_cast<unsigned char*>(lpBuffer);
   std::memset(out, 0, copied);
-  for (const auto& piece : region->contents) {
+  SIZE_T shift = 0;
+  for (const auto& piece : ContentsOf(*region, shift)) {
     for (size_t i = 0; i < piece.second.size(); ++i) {
-      const SIZE_T at = piece.first + static_cast<SIZE_T>(i);
-      if (at >= offset && at - offset < copied)
-        out[at - offset] = static_cast<unsigned char>(piece.second[i]);
+      const SIZE_T at = piece.first + static_cast<SIZE_T>(i);  // in the region's contents
+      if (at >= shift + offset && at - shift - offset < copied)
+        out[at - shift - offset] = static_cast<unsigned char>(piece.second[i]);
     }
   }
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = copied;
   return copied == nSize ? TRUE : FALSE;
+}
+
+BOOL SameMemoryBehind(HANDLE hProcess, ULONG_PTR first, ULONG_PTR second, SIZE_T size) {
+  const FakeRegion* one = RegionHolding(first);
+  const FakeRegion* other = RegionHolding(second);
+  if (hProcess != &ProcessHandleTag || one == nullptr || other == nullptr || one->object == 0 ||
+      one->object != other->object) {
+    return FALSE;
+  }
+  const SIZE_T intoOne = first - one->base;
+  const SIZE_T intoOther = second - other->base;
+  const bool whole = size <= one->size - intoOne && size <= other->size - intoOther;
+  return whole && one->objectOffset + intoOne == other->objectOffset + intoOther ? TRUE : FALSE;
 }
 
 void* VirtualAlloc(void*, SIZE_T dwSize, DWORD, DWORD) {

@@ -25,6 +25,11 @@ void RefuseOpen();
 
 // The target's address space; regions must not overlap. Gaps read as free.
 void AddRegion(ULONG_PTR base, SIZE_T size, DWORD state);
+// A committed mapped region that is a view of shared memory `object` (any
+// number but 0) from `offset` on: views of one object share their bytes, and
+// SameMemoryBehind holds for two ranges that lie wholly in views of one object
+// at the same offsets.
+void MapView(ULONG_PTR base, SIZE_T size, int object, SIZE_T offset);
 void Put(ULONG_PTR address, const std::string& bytes);     // into the region holding it
 void LimitReadable(ULONG_PTR base, SIZE_T readableBytes);  // short reads of that region
 void FailQueryAt(ULONG_PTR address);

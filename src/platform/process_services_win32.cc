@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstring>
 
 // Our records are as wide as kernel32's: its addresses are our pointers.
@@ -101,6 +102,68 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
       ::ReadProcessMemory(hProcess, reinterpret_cast<LPCVOID>(lpBaseAddress), lpBuffer, nSize, &copied);
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = static_cast<SIZE_T>(copied);
   return ok;
+}
+
+namespace {
+
+// The two images are compared a chunk at a time. The emulator may write to its
+// RAM between our reads of the two views of a chunk: a pair that differs is
+// read again this many times before the two count as different.
+const SIZE_T CompareChunkSize = 0x10000;
+const int ChunkRereads = 4;
+unsigned char FirstChunk[CompareChunkSize];
+unsigned char SecondChunk[CompareChunkSize];
+
+// Whether every page of the range is committed and in a view of a section:
+// private memory, a copy the emulator keeps, never counts as a view.
+bool WhollyInMappedViews(HANDLE process, ULONG_PTR address, SIZE_T size) {
+  const ULONG_PTR end = address + size;
+  if (end < address) return false;
+  for (ULONG_PTR at = address; at < end;) {
+    ::MEMORY_BASIC_INFORMATION region;
+    if (::VirtualQueryEx(process, reinterpret_cast<LPCVOID>(at), &region, sizeof region) == 0) return false;
+    if (region.State != MEM_COMMIT || region.Type != MEM_MAPPED) return false;
+    const ULONG_PTR next = reinterpret_cast<ULONG_PTR>(region.BaseAddress) + region.RegionSize;
+    if (next <= at) return false;
+    at = next;
+  }
+  return true;
+}
+
+bool ReadChunk(HANDLE process, ULONG_PTR address, unsigned char* into, SIZE_T size) {
+  ::SIZE_T copied = 0;
+  return ::ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), into, size, &copied) &&
+         copied == size;
+}
+
+bool SameBytes(HANDLE process, ULONG_PTR first, ULONG_PTR second, SIZE_T size) {
+  for (SIZE_T done = 0; done < size;) {
+    const SIZE_T chunk = std::min(CompareChunkSize, size - done);
+    bool same = false;
+    for (int read = 0; read <= ChunkRereads && !same; ++read) {
+      if (!ReadChunk(process, first + done, FirstChunk, chunk) ||
+          !ReadChunk(process, second + done, SecondChunk, chunk)) {
+        return false;
+      }
+      same = std::memcmp(FirstChunk, SecondChunk, chunk) == 0;
+    }
+    if (!same) return false;
+    done += chunk;
+  }
+  return true;
+}
+
+}  // namespace
+
+// With query and read rights no call names the section behind a view, so the
+// proof is what can be seen: both ranges wholly in mapped views, holding the
+// same bytes.
+BOOL SameMemoryBehind(HANDLE hProcess, ULONG_PTR first, ULONG_PTR second, SIZE_T size) {
+  if (size == 0 || !WhollyInMappedViews(hProcess, first, size) ||
+      !WhollyInMappedViews(hProcess, second, size)) {
+    return FALSE;
+  }
+  return SameBytes(hProcess, first, second, size) ? TRUE : FALSE;
 }
 
 void* VirtualAlloc(void* lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect) {

@@ -10,8 +10,11 @@
 //
 // Output, one line each, flushed: "pid N", "expect 0x........", "ready";
 // before "ready", where the scenario has one, "cut-short 0x........": what
-// Mirvane reports when its walk ends at the scenario's big region. Addresses
-// have eight hex digits, more where they lie above 4 GiB.
+// Mirvane reports when its walk ends at the scenario's big region; and
+// "views 0x........": what a tool that counts views of one memory as one
+// sighting reports (the lowest view), where the RAM's memory is mapped more
+// than once and "expect" is what a tool that counts every view reports.
+// Addresses have eight hex digits, more where they lie above 4 GiB.
 // Exit status: 0 after a normal stop, 1 when the scenario could not be staged,
 // 2 on wrong usage, 3 when this platform can't stage the scenario at all.
 #include <cstdint>
@@ -39,6 +42,12 @@ const std::uint64_t ReadPieceSize = 0x100000;
 const std::uint64_t ShortRegionSize = 0x800000;
 const std::uint64_t ShortRegionReadable = 3 * ReadPieceSize;
 const bool WideAddresses = UINTPTR_MAX > 0xFFFFFFFFu;
+// A fast-memory layout: one range as large as the guest's address space, the
+// RAM mapped at the start of each guest segment that shows it (and at the
+// first of its mirrors). A 32-bit process has no room for 3 GiB: there the
+// same layout an eighth the size.
+const std::uint64_t GuestSpaceSize = WideAddresses ? 0xC0000000 : 0x18000000;
+const std::uint64_t GuestRamViews[4] = {0, MainRamSize, GuestSpaceSize / 3 * 2, GuestSpaceSize / 6 * 5};
 
 enum Marker { StartMarker = 0, EndMarker = 1 };
 
@@ -86,6 +95,11 @@ enum Scenario {
   ProtectWhileRead,
   HugeRegion,
   HugeAfterRam,
+  MappedTwice,
+  MappedSixTimes,
+  ViewsAndCopy,
+  TwoCopies,
+  TwoMemories,
   ScenarioCount
 };
 
@@ -112,6 +126,11 @@ const char* const ScenarioNames[ScenarioCount] = {
     "protect-while-read",
     "huge-region",
     "huge-after-ram",
+    "mapped-twice",
+    "mapped-six-times",
+    "views-and-copy",
+    "two-copies",
+    "two-memories",
 };
 
 const char* const ScenarioDescriptions[ScenarioCount] = {
@@ -137,6 +156,12 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "a 64 MiB region whose upper half becomes inaccessible as it is read (one \"Err!\"), then the RAM",
     "the RAM near the end of one region of 1.5 GiB",
     "the RAM, a 1.5 GiB region, then (where there is room) a second start marker (cut short: the RAM)",
+    "the RAM's memory mapped twice, the lower view read-only from the middle of the RAM on (64-bit: the "
+    "lower)",
+    "the RAM's memory mapped six times, four of them inside one reserved range (64-bit: the lowest)",
+    "the RAM's memory mapped twice, and a private copy of its bytes (not found)",
+    "two private copies of the RAM (not found)",
+    "two shared memories with RAM images that differ, each mapped twice (not found)",
 };
 
 // The outcome of staging: the base Mirvane should report, or why there is none.
@@ -145,11 +170,12 @@ struct Staging {
   std::uint64_t expected;
   const char* problem;
   std::uint64_t cutShort;  // the base a walk that ends at the big region reports (0: no such region)
+  std::uint64_t views;     // the lowest view of the RAM's memory mapped more than once (0: not so mapped)
 };
 
-Staging Staged(std::uint64_t expected) { return Staging{0, expected, nullptr, 0}; }
-Staging Failed(const char* problem) { return Staging{1, 0, problem, 0}; }
-Staging Unsupported(const char* problem) { return Staging{3, 0, problem, 0}; }
+Staging Staged(std::uint64_t expected) { return Staging{0, expected, nullptr, 0, 0}; }
+Staging Failed(const char* problem) { return Staging{1, 0, problem, 0, 0}; }
+Staging Unsupported(const char* problem) { return Staging{3, 0, problem, 0, 0}; }
 
 const char WatchRefused[] =
     "nothing here tells us when another process reads our memory (Linux: userfaultfd reports such reads "
@@ -175,6 +201,39 @@ Staging StageManyRegions(bool stopAfterFirst) {
   }
   PlaceRam(first);
   return Staged(AddressOf(first));
+}
+
+// Views of one shared memory that holds the RAM: `count` of them at fresh
+// places; then, with `fastMemory`, four more inside one reserved range.
+// `firstByte` tells this RAM image from others. Returns the lowest view.
+unsigned char* MapRamViews(int count, bool fastMemory, unsigned char firstByte) {
+  const int memory = CreateSharedMemory(MainRamSize);
+  if (memory < 0) return nullptr;
+  unsigned char* lowest = nullptr;
+  for (int i = 0; i < count; ++i) {
+    unsigned char* const view = MapSharedView(memory, MainRamSize, PlaceLow);
+    if (!view) return nullptr;
+    if (!lowest || view < lowest) lowest = view;
+  }
+  if (fastMemory) {
+    unsigned char* const guest = ReserveRange(GuestSpaceSize, WideAddresses ? PlaceAbove4GiB : PlaceAnywhere);
+    if (!guest) return nullptr;
+    for (std::uint64_t offset : GuestRamViews) {
+      if (!MapSharedViewAt(memory, MainRamSize, guest + offset)) return nullptr;
+      if (guest + offset < lowest) lowest = guest + offset;
+    }
+  }
+  PlaceRam(lowest);
+  lowest[MarkerSize] = firstByte;
+  return lowest;
+}
+
+// Every view holds the RAM: counted one by one, it is seen more than once.
+Staging StagedAsViews(const unsigned char* lowestView) {
+  if (!lowestView) return Failed("can't map the views where the scenario needs them");
+  Staging staging = Staged(0);
+  staging.views = AddressOf(lowestView);
+  return staging;
 }
 
 // A region whose first read changes it (or ends us), then a region with the RAM.
@@ -328,6 +387,36 @@ Staging StageScenario(Scenario scenario) {
       staging.cutShort = AddressOf(region);
       return staging;
     }
+    case MappedTwice: {
+      // A view of a larger memory, the RAM in its middle: the read-only half
+      // makes the RAM span two regions of the lower view.
+      const int memory = CreateSharedMemory(WideRegionSize);
+      unsigned char* const lower = memory < 0 ? nullptr : MapSharedView(memory, WideRegionSize, PlaceLow);
+      unsigned char* const upper = lower ? MapSharedView(memory, WideRegionSize, PlaceLow) : nullptr;
+      if (!upper || upper < lower) break;
+      const std::uint64_t offset = WideRegionSize / 4;
+      PlaceRam(upper + offset);
+      if (!MakeReadOnly(lower + WideRegionSize / 2, WideRegionSize / 2)) break;
+      return StagedAsViews(lower + offset);
+    }
+    case MappedSixTimes: return StagedAsViews(MapRamViews(2, true, 1));
+    case ViewsAndCopy: {
+      unsigned char* const views = MapRamViews(2, false, 1);
+      if (!views || !(region = CommitRegion(MainRamSize, PlaceLow))) break;
+      std::memcpy(region, views, MainRamSize);
+      return Staged(0);
+    }
+    case TwoCopies: {
+      if (!(region = CommitRegion(MainRamSize, PlaceLow))) break;
+      unsigned char* const copy = CommitRegion(MainRamSize, PlaceLow);
+      if (!copy) break;
+      PlaceRam(region);
+      PlaceRam(copy);
+      return Staged(0);
+    }
+    case TwoMemories:
+      if (!MapRamViews(2, false, 1) || !MapRamViews(2, false, 2)) break;
+      return Staged(0);
     case ScenarioCount: break;
   }
   return Failed("can't commit a region where the scenario needs it");
@@ -384,6 +473,7 @@ int main(int argc, char** argv) {
   if (staging.cutShort != 0) {
     std::printf("cut-short 0x%08llX\n", static_cast<unsigned long long>(staging.cutShort));
   }
+  if (staging.views != 0) std::printf("views 0x%08llX\n", static_cast<unsigned long long>(staging.views));
   std::printf("ready\n");
   std::fflush(stdout);
   WaitForStop(milliseconds);

@@ -30,6 +30,24 @@ bool MakeInaccessible(unsigned char* region, std::uint64_t size);
 // platform can't stage it.
 unsigned char* MapUnreadableRegion(std::uint64_t size, std::uint64_t readable);
 
+// Shared memory of `size` bytes that can be mapped more than once, as
+// emulators map their RAM; it lives until we end. -1 on failure.
+int CreateSharedMemory(std::uint64_t size);
+
+// Maps all of shared memory `memory` (of `size` bytes), readable and writable,
+// at a fresh place as CommitRegion places its regions. Null on failure.
+unsigned char* MapSharedView(int memory, std::uint64_t size, RegionPlace place);
+
+// Address space without memory, at a fresh place, for views placed inside it
+// as a fast-memory layout does. Null on failure.
+unsigned char* ReserveRange(std::uint64_t size, RegionPlace place);
+
+// Maps all of shared memory `memory` at `at`, inside a range from ReserveRange.
+bool MapSharedViewAt(int memory, std::uint64_t size, unsigned char* at);
+
+// Turns memory read-only, as emulators protect pages of a view of their RAM.
+bool MakeReadOnly(unsigned char* memory, std::uint64_t size);
+
 // The host address of our own memory.
 std::uint64_t AddressOf(const unsigned char* memory);
 

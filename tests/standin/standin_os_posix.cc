@@ -104,6 +104,33 @@ bool MakeInaccessible(unsigned char* region, std::uint64_t size) {
   return mprotect(region, size, PROT_NONE) == 0;
 }
 
+int CreateSharedMemory(std::uint64_t size) {
+  const int fd = memfd_create("standin-ram", MFD_CLOEXEC);
+  if (fd < 0) return -1;
+  if (ftruncate(fd, static_cast<off_t>(size)) == 0) return fd;
+  close(fd);
+  return -1;
+}
+
+unsigned char* MapSharedView(int memory, std::uint64_t size, RegionPlace place) {
+  return MapInBand(size, place, MAP_SHARED, memory);
+}
+
+unsigned char* ReserveRange(std::uint64_t size, RegionPlace place) {
+  unsigned char* const range = MapInBand(size, place, MAP_PRIVATE | MAP_ANONYMOUS, -1);
+  if (range && mprotect(range, size, PROT_NONE) != 0) return nullptr;
+  return range;
+}
+
+bool MapSharedViewAt(int memory, std::uint64_t size, unsigned char* at) {
+  // MAP_FIXED replaces the reserved pages there, and only those.
+  return mmap(at, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, memory, 0) == at;
+}
+
+bool MakeReadOnly(unsigned char* memory, std::uint64_t size) {
+  return mprotect(memory, size, PROT_READ) == 0;
+}
+
 unsigned char* MapUnreadableRegion(std::uint64_t size, std::uint64_t readable) {
   // A file of `readable` bytes mapped over `size` bytes: every page past the
   // file's end is mapped, but reading it fails.

@@ -76,6 +76,70 @@ bool MakeInaccessible(unsigned char* region, std::uint64_t size) {
 // reads even those for another process: nothing more can be staged.
 unsigned char* MapUnreadableRegion(std::uint64_t, std::uint64_t) { return nullptr; }
 
+// Shared memory is a section in the paging file, named by its place here.
+namespace {
+
+const int MostSections = 8;
+HANDLE Sections[MostSections];
+int SectionCount = 0;
+
+bool MapViewAt(int memory, std::uint64_t size, unsigned char* at) {
+  if (memory < 0 || memory >= SectionCount || size > SIZE_MAX) return false;
+  return MapViewOfFileEx(Sections[memory], FILE_MAP_ALL_ACCESS, 0, 0, static_cast<SIZE_T>(size), at) == at;
+}
+
+// Where CommitRegion would put a region of that size, now free again: we run
+// one thread, so nothing takes the place before we map there.
+unsigned char* FreePlace(std::uint64_t size, RegionPlace place) {
+  unsigned char* const region = CommitRegion(size, place);
+  if (region) VirtualFree(region, 0, MEM_RELEASE);
+  return region;
+}
+
+bool ReserveAt(unsigned char* at, std::uint64_t size) {
+  return size == 0 || VirtualAlloc(at, static_cast<SIZE_T>(size), MEM_RESERVE, PAGE_NOACCESS) == at;
+}
+
+}  // namespace
+
+int CreateSharedMemory(std::uint64_t size) {
+  if (SectionCount == MostSections) return -1;
+  const HANDLE section =
+      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(size >> 32),
+                         static_cast<DWORD>(size), nullptr);
+  if (!section) return -1;
+  Sections[SectionCount] = section;
+  return SectionCount++;
+}
+
+unsigned char* MapSharedView(int memory, std::uint64_t size, RegionPlace place) {
+  unsigned char* const at = FreePlace(size, place);
+  return at && MapViewAt(memory, size, at) ? at : nullptr;
+}
+
+unsigned char* ReserveRange(std::uint64_t size, RegionPlace place) {
+  unsigned char* const at = FreePlace(size, place);
+  return at && ReserveAt(at, size) ? at : nullptr;
+}
+
+// A view can't be mapped into a reservation: the reservation around `at` is
+// released, the view mapped in its place, and what lies before and after it
+// reserved again. (Placeholders would do it in place; Wine 8 has none.)
+bool MapSharedViewAt(int memory, std::uint64_t size, unsigned char* at) {
+  MEMORY_BASIC_INFORMATION reserved;
+  if (VirtualQuery(at, &reserved, sizeof reserved) == 0 || reserved.State != MEM_RESERVE) return false;
+  unsigned char* const start = static_cast<unsigned char*>(reserved.AllocationBase);
+  unsigned char* const end = static_cast<unsigned char*>(reserved.BaseAddress) + reserved.RegionSize;
+  if (at + size > end || !VirtualFree(start, 0, MEM_RELEASE)) return false;
+  return MapViewAt(memory, size, at) && ReserveAt(start, static_cast<std::uint64_t>(at - start)) &&
+         ReserveAt(at + size, static_cast<std::uint64_t>(end - (at + size)));
+}
+
+bool MakeReadOnly(unsigned char* memory, std::uint64_t size) {
+  DWORD previous = 0;
+  return VirtualProtect(memory, static_cast<SIZE_T>(size), PAGE_READONLY, &previous) != 0;
+}
+
 std::uint64_t AddressOf(const unsigned char* memory) { return reinterpret_cast<std::uintptr_t>(memory); }
 
 std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }

@@ -62,7 +62,10 @@ struct Mapping {
   bool readable;
   bool writable;
   bool executable;
-  bool fileBacked;
+  bool shared;           // writes show in every shared mapping of the file (the 's' flag)
+  std::uint64_t offset;  // in the file, at `start`
+  std::uint64_t device;  // major << 32 | minor
+  std::uint64_t inode;   // 0 for memory of no file
 };
 
 // Reads /proc/PID/maps line by line, so a query can stop at the address it asked for.

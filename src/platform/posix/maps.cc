@@ -15,9 +15,13 @@ namespace {
 bool ParseMapsLine(char* line, Mapping& mapping) {
   std::uint64_t start = 0;
   std::uint64_t end = 0;
+  std::uint64_t offset = 0;
+  unsigned major = 0;
+  unsigned minor = 0;
   std::uint64_t inode = 0;
   char perms[5] = {};
-  if (std::sscanf(line, "%" SCNx64 "-%" SCNx64 " %4s %*s %*s %" SCNu64, &start, &end, perms, &inode) != 4 ||
+  if (std::sscanf(line, "%" SCNx64 "-%" SCNx64 " %4s %" SCNx64 " %x:%x %" SCNu64, &start, &end, perms,
+                  &offset, &major, &minor, &inode) != 7 ||
       end <= start) {
     return false;
   }
@@ -26,7 +30,10 @@ bool ParseMapsLine(char* line, Mapping& mapping) {
   mapping.readable = perms[0] == 'r';
   mapping.writable = perms[1] == 'w';
   mapping.executable = perms[2] == 'x';
-  mapping.fileBacked = inode != 0;
+  mapping.shared = perms[3] == 's';
+  mapping.offset = offset;
+  mapping.device = static_cast<std::uint64_t>(major) << 32 | minor;
+  mapping.inode = inode;
   return true;
 }
 

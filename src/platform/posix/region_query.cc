@@ -60,7 +60,7 @@ SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMA
     lpBuffer->AllocationProtect = ProtectionOf(mapping);
     lpBuffer->State = accessible ? MEM_COMMIT : MEM_RESERVE;
     lpBuffer->Protect = accessible ? ProtectionOf(mapping) : 0;
-    lpBuffer->Type = mapping.fileBacked ? MEM_MAPPED : MEM_PRIVATE;
+    lpBuffer->Type = mapping.inode != 0 ? MEM_MAPPED : MEM_PRIVATE;
     return sizeof(MEMORY_BASIC_INFORMATION);
   }
   close(reader.fd);
