@@ -86,8 +86,9 @@ int main(int argc, char** argv) {
   const int left = argc - at;
   if (left < 1 || left > 2 || !ParseCount(argv[at], 4096, totalMib) ||
       (left == 2 && !ParseCount(argv[at + 1], 4096, regionMib)) || regionMib < 2) {
-    std::fprintf(stderr,
-                 "usage: bulk_target [--high] [--sparse-gib N] TOTAL_MIB [REGION_MIB]   (REGION_MIB at least 2)\n");
+    std::fprintf(
+        stderr,
+        "usage: bulk_target [--high] [--sparse-gib N] TOTAL_MIB [REGION_MIB]   (REGION_MIB at least 2)\n");
     return 2;
   }
   const std::uint64_t regionSize = regionMib << 20;

@@ -117,7 +117,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "copy_limit: no memory for a buffer of %" PRIu64 " bytes\n", region.size);
       return 1;
     }
-    const std::uint64_t count = CopyRegion(static_cast<pid_t>(pid), region, buffer.start, pieces ? PieceSize : 0);
+    const std::uint64_t count =
+        CopyRegion(static_cast<pid_t>(pid), region, buffer.start, pieces ? PieceSize : 0);
     if (freshBuffer) munmap(buffer.mapping, buffer.mappingLength);
     if (count != region.size) {
       std::fprintf(stderr, "copy_limit: short copy at %" PRIx64 "\n", region.start);
