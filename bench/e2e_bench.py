@@ -110,16 +110,20 @@ def measure_target(build, kind, options, size_mib, region_mib, rounds, scanmem_r
             "scanmem_rounds": scanmem_rounds, "address": expected, "seconds": times,
             "median": {name: statistics.median(values) for name, values in times.items()},
             "ratio": {"mirvane_to_pieces": ratio(times, "mirvane", "pieces"),
-                      "mirvane_to_whole": ratio(times, "mirvane", "whole"),
                       "scanmem_to_mirvane": ratio(times, "scanmem", "mirvane")},
             "mirvane_peak_rss_kib": peak_rss_kib}
 
 
-def target_label(r):
+def where_label(r):
+    """Where the target's regions lie."""
     where = "above 4 GiB" if r["kind"] == "high" else "below 4 GiB"
     if r["kind"] == "sparse":
         where += ", beside a %s GiB sparse region" % r["options"][-1]
-    return "%d MiB in %d MiB regions, %s" % (r["size_mib"], r["region_mib"], where)
+    return where
+
+
+def target_label(r):
+    return "%d MiB in %d MiB regions, %s" % (r["size_mib"], r["region_mib"], where_label(r))
 
 
 def table_lines(results):

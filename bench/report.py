@@ -13,7 +13,7 @@ import subprocess
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-from e2e_bench import table_lines  # noqa: E402
+from e2e_bench import table_lines, where_label  # noqa: E402
 
 SCAN_TARGET = 2.0        # fast scan at least this many times the naive reference
 LIMIT_TARGET = 1.5       # end to end at most this many times the piecewise copy-only limit
@@ -98,7 +98,7 @@ def main():
         for r in e2e:
             if r["size_mib"] != largest:
                 continue
-            label = "%s, %s" % (where, {"low": "below 4 GiB", "high": "above 4 GiB", "sparse": "sparse"}[r["kind"]])
+            label = "%s, %s" % (where, where_label(r))
             ratio = r["ratio"]
             if ratio["mirvane_to_pieces"] is not None and r["kind"] != "sparse":
                 checks.append("- %s: end to end %s within %g× the piecewise copy-only limit: %.2f×" % (

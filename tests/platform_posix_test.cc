@@ -476,38 +476,34 @@ TEST(ProcessMemory, RegionsOfAChildCoverItsMappingsBelowTheTopWithTheirStates) {
   std::vector<MEMORY_BASIC_INFORMATION> regions = WalkRegions(process);
   CheckRegionsAreTheMapsLines(regions, child.pid);
 
-  const MEMORY_BASIC_INFORMATION* words = RegionAt(regions, ReadWriteBase);
-  ASSERT_NE(nullptr, words);
-  EXPECT_EQ(ReadWriteSize, words->RegionSize);
-  EXPECT_EQ(platform::MEM_COMMIT, words->State);
-  EXPECT_EQ(platform::PAGE_READWRITE, words->Protect);
-  const MEMORY_BASIC_INFORMATION* gap = RegionAt(regions, ReadWriteBase + ReadWriteSize);
-  ASSERT_NE(nullptr, gap);
-  EXPECT_EQ(NoAccessBase - (ReadWriteBase + ReadWriteSize), gap->RegionSize);
-  EXPECT_EQ(platform::MEM_FREE, gap->State);
-  const MEMORY_BASIC_INFORMATION* none = RegionAt(regions, NoAccessBase);
-  ASSERT_NE(nullptr, none);
-  EXPECT_EQ(NoAccessSize, none->RegionSize);
-  EXPECT_EQ(platform::MEM_RESERVE, none->State);
-  const MEMORY_BASIC_INFORMATION* file = RegionAt(regions, FileBase);
-  ASSERT_NE(nullptr, file);
-  EXPECT_EQ(FileMappingSize, file->RegionSize);
-  EXPECT_EQ(platform::MEM_COMMIT, file->State);
-  EXPECT_EQ(platform::PAGE_READONLY, file->Protect);
+  // Each mapping of the child, and the gaps beside two of them; 0: not checked.
+  struct Expected {
+    ULONG_PTR base;
+    SIZE_T size;
+    DWORD state;
+    DWORD protect;
+    DWORD type;
+  };
+  std::vector<Expected> expected = {
+      {ReadWriteBase, ReadWriteSize, platform::MEM_COMMIT, platform::PAGE_READWRITE, 0},
+      {ReadWriteBase + ReadWriteSize, NoAccessBase - (ReadWriteBase + ReadWriteSize), platform::MEM_FREE, 0,
+       0},
+      {NoAccessBase, NoAccessSize, platform::MEM_RESERVE, 0, 0},
+      {FileBase, FileMappingSize, platform::MEM_COMMIT, platform::PAGE_READONLY, 0},
+  };
   if (Has64BitAddresses) {
     // Above 4 GiB at their own addresses; the sparse mapping whole, in one region.
-    const MEMORY_BASIC_INFORMATION* high = RegionAt(regions, HighWordsBase);
-    ASSERT_NE(nullptr, high);
-    EXPECT_EQ(HighWordsSize, high->RegionSize);
-    EXPECT_EQ(platform::PAGE_READWRITE, high->Protect);
-    const MEMORY_BASIC_INFORMATION* highGap = RegionAt(regions, HighWordsBase + HighWordsSize);
-    ASSERT_NE(nullptr, highGap);
-    EXPECT_EQ(platform::MEM_FREE, highGap->State);
-    const MEMORY_BASIC_INFORMATION* sparse = RegionAt(regions, SparseBase);
-    ASSERT_NE(nullptr, sparse);
-    EXPECT_EQ(SparseSize, sparse->RegionSize);
-    EXPECT_EQ(platform::MEM_COMMIT, sparse->State);
-    EXPECT_EQ(platform::MEM_PRIVATE, sparse->Type);
+    expected.push_back({HighWordsBase, HighWordsSize, 0, platform::PAGE_READWRITE, 0});
+    expected.push_back({HighWordsBase + HighWordsSize, 0, platform::MEM_FREE, 0, 0});
+    expected.push_back({SparseBase, SparseSize, platform::MEM_COMMIT, 0, platform::MEM_PRIVATE});
+  }
+  for (const Expected& want : expected) {
+    const MEMORY_BASIC_INFORMATION* region = RegionAt(regions, want.base);
+    ASSERT_NE(nullptr, region) << std::hex << want.base;
+    if (want.size != 0) EXPECT_EQ(want.size, region->RegionSize) << std::hex << want.base;
+    if (want.state != 0) EXPECT_EQ(want.state, region->State) << std::hex << want.base;
+    if (want.protect != 0) EXPECT_EQ(want.protect, region->Protect) << std::hex << want.base;
+    if (want.type != 0) EXPECT_EQ(want.type, region->Type) << std::hex << want.base;
   }
 
   // A query inside a region answers from its page to the region's end; in the

@@ -30,14 +30,14 @@ SIZE_T PieceSize(SIZE_T regionSize) {
   return ReadPieceSize == 0 ? regionSize : std::min(regionSize, ReadPieceSize);
 }
 
-// Reads the region piece by piece into one buffer, each piece behind the bytes
-// carried over from the one before, and scans what the buffer holds: the same
-// steps, hits and order as one whole copy. Returns false, with no hits of this
-// region kept, when any piece comes back short. Pieces land at `offset`.
-bool CopyAndScanPieces(HANDLE handle, const MEMORY_BASIC_INFORMATION& region, unsigned char* buffer,
-                       SIZE_T piece, SIZE_T offset) {
+// Reads the region piece by piece to `pieceStart`, each piece behind the bytes
+// carried over from the one before (room for them lies just before it), and
+// scans what the buffer holds: the same steps, hits and order as one whole
+// copy. Returns false, with no hits of this region kept, when any piece comes
+// back short.
+bool CopyAndScanPieces(HANDLE handle, const MEMORY_BASIC_INFORMATION& region, unsigned char* pieceStart,
+                       SIZE_T piece) {
   const HitsMark before = MarkHits();
-  unsigned char* const pieceStart = buffer + offset;
   SIZE_T carried = 0;
   for (SIZE_T done = 0; done < region.RegionSize;) {
     const SIZE_T wanted = std::min(piece, region.RegionSize - done);
@@ -50,10 +50,10 @@ bool CopyAndScanPieces(HANDLE handle, const MEMORY_BASIC_INFORMATION& region, un
     }
     ScanRegionBuffer(pieceStart - carried, carried + wanted, region.BaseAddress + done - carried);
     done += wanted;
+    // Every piece but the last is a whole one, far longer than what is carried.
     if (done < region.RegionSize) {
-      const SIZE_T keep = std::min(CarriedBytes, wanted);
-      std::memmove(pieceStart - keep, pieceStart + wanted - keep, keep);
-      carried = keep;
+      carried = CarriedBytes;
+      std::memmove(pieceStart - carried, pieceStart + wanted - carried, carried);
     }
   }
   return true;
@@ -66,7 +66,7 @@ void CopyAndScanRegion(HANDLE handle, const MEMORY_BASIC_INFORMATION& region) {
   const SIZE_T offset = piece == region.RegionSize ? 0 : PieceOffset;
   void* buffer = VirtualAlloc(nullptr, offset + piece, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (buffer == nullptr) throw std::bad_alloc();
-  const bool whole = CopyAndScanPieces(handle, region, static_cast<unsigned char*>(buffer), piece, offset);
+  const bool whole = CopyAndScanPieces(handle, region, static_cast<unsigned char*>(buffer) + offset, piece);
   VirtualFree(buffer, 0, MEM_RELEASE);
   if (!whole) WriteOutputLine("Err!");
 }
