@@ -76,7 +76,9 @@ struct Child {
   int release;  // the child ends when this is closed (-1 for children ended by a signal)
 };
 
-std::uint32_t PatternWord(std::size_t index, std::uint32_t seed = 0xA5000000u) {
+const std::uint32_t PatternSeed = 0xA5000000u;
+
+std::uint32_t PatternWord(std::size_t index, std::uint32_t seed = PatternSeed) {
   return seed ^ static_cast<std::uint32_t>(index * 2654435761u);
 }
 
@@ -576,16 +578,20 @@ SIZE_T ReadInto(HANDLE process, ULONG_PTR base, std::vector<char>& buffer, platf
   return bytesRead;
 }
 
+// Whether the bytes are the child's pattern words of that seed, from the first on.
+bool HoldsPattern(const std::vector<char>& bytes, std::uint32_t seed) {
+  for (std::size_t i = 0; i < bytes.size() / 4; ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, &bytes[i * 4], 4);
+    if (word != PatternWord(i, seed)) return false;
+  }
+  return true;
+}
+
 void CheckReadsOfMappingChild(HANDLE process) {
   std::vector<char> words(ReadWriteSize);
   ASSERT_EQ(ReadWriteSize, ReadInto(process, ReadWriteBase, words, platform::TRUE));
-  bool wordsMatch = true;
-  for (std::size_t i = 0; i < ReadWriteSize / 4 && wordsMatch; ++i) {
-    std::uint32_t word;
-    std::memcpy(&word, &words[i * 4], 4);
-    wordsMatch = word == PatternWord(i);
-  }
-  EXPECT_TRUE(wordsMatch);
+  EXPECT_TRUE(HoldsPattern(words, PatternSeed));
 
   std::uint32_t one = 0;
   EXPECT_EQ(platform::TRUE, platform::ReadProcessMemory(process, ReadWriteBase + 40, &one, 4, nullptr));
@@ -610,13 +616,7 @@ void CheckReadsOfMappingChild(HANDLE process) {
   // comes back short at its end.
   std::vector<char> high(HighWordsSize);
   ASSERT_EQ(HighWordsSize, ReadInto(process, HighWordsBase, high, platform::TRUE));
-  bool highMatches = true;
-  for (std::size_t i = 0; i < HighWordsSize / 4 && highMatches; ++i) {
-    std::uint32_t word;
-    std::memcpy(&word, &high[i * 4], 4);
-    highMatches = word == PatternWord(i, HighSeed);
-  }
-  EXPECT_TRUE(highMatches);
+  EXPECT_TRUE(HoldsPattern(high, HighSeed));
   std::vector<char> sparse(0x2000, 'x');
   EXPECT_EQ(0x2000u, ReadInto(process, SparseBase + FourGiB - 0x1000, sparse, platform::TRUE));
   EXPECT_EQ(sparse.size(), static_cast<std::size_t>(std::count(sparse.begin(), sparse.end(), '\0')));
