@@ -122,12 +122,15 @@ void ScanAddressSpace(HANDLE handle) {
       FinishRun(handle, run);
       run = ReadRun{region.BaseAddress, region.RegionSize, region.AllocationBase};
     }
+    // A region that joins no other is read at once, before the next query.
+    if (!JoinsRegionsOfOneAllocation) FinishRun(handle, run);
     const ULONG_PTR next = region.BaseAddress + region.RegionSize;
     // An empty region, or one that ends at the top of the address space, would
     // otherwise send the walk round for ever.
     if (next <= address) break;
     address = next;
   }
-  // The walk's end, or a query that failed, ends the run that was pending.
+  // The walk's end, or a query that failed, ends the run that was pending: its
+  // regions were seen readable, and a target that has gone reads short.
   FinishRun(handle, run);
 }
