@@ -10,6 +10,8 @@
 
 using namespace platform;
 
+WalkRecord LastWalk;
+
 namespace {
 
 // A marker that starts in the last 12 bytes of one piece ends in the next:
@@ -68,6 +70,8 @@ void CopyAndScanRegion(HANDLE handle, const MEMORY_BASIC_INFORMATION& region) {
   if (buffer == nullptr) throw std::bad_alloc();
   const bool whole = CopyAndScanPieces(handle, region, static_cast<unsigned char*>(buffer) + offset, piece);
   VirtualFree(buffer, 0, MEM_RELEASE);
+  ++LastWalk.regions;
+  if (!whole) ++LastWalk.shortCopies;
   if (!whole) WriteOutputLine("Err!");
 }
 
@@ -76,6 +80,7 @@ void CopyAndScanRegion(HANDLE handle, const MEMORY_BASIC_INFORMATION& region) {
 void ScanEmulatorMemory(DWORD pid) {
   // The handle stays open until the tool ends.
   const HANDLE handle = OpenProcess(TargetAccess, FALSE, pid);
+  if (handle == nullptr) LastWalk.openError = GetLastError();
   if (handle == nullptr) throw SearchFailed;
   ScanAddressSpace(handle);
   // After a walk that ended, not one cut short by a failure.
