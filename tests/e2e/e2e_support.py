@@ -253,16 +253,19 @@ def tool_name(tool):
 def reason_problems(error, tool, explains, line_end, wanted=None):
     """What is wrong with the standard error of a run whose answer is 0. A tool
     that explains writes one line per cause, each starting with its name and
-    free of control bytes; `wanted` lists a fragment for each line, in order
-    (None: any reason). One that doesn't explain writes nothing."""
+    with no line break inside (natively no control byte at all; on Windows the
+    console's code page shows some bytes below 0x20 as letters); `wanted`
+    lists a fragment for each line, in order (None: any reason). One that
+    doesn't explain writes nothing."""
     if not explains:
         return ["standard error is not empty: %r" % error[:300]] if error else []
     if not error.endswith(line_end):
         return ["no reason line on standard error: %r" % error[:300]]
     lines = error[:-len(line_end)].split(line_end)
     prefix = tool_name(tool).encode("ascii") + b": "
+    stray = b"\r\n" if line_end == b"\r\n" else bytes(range(0x20))
     problems = ["not a reason line: %r" % line[:300] for line in lines
-                if not line.startswith(prefix) or any(byte < 0x20 for byte in line)]
+                if not line.startswith(prefix) or any(byte in stray for byte in line)]
     if wanted is not None and len(lines) != len(wanted):
         problems.append("%d reason line(s), %r; wanted %d" % (len(lines), error[:600], len(wanted)))
     for line, fragment in zip(lines, wanted or []):
