@@ -209,6 +209,22 @@ def case_default_is_newest(setting):
     raise AssertionError("other processes kept starting from the stand-in's start to the tool's end")
 
 
+def case_first_in_a_fresh_server(setting):
+    if not setting["wine"]:
+        raise e2e.Skip("Wine only: on Linux the list starts with an entry for PID 0, as on Windows")
+    # Under Wine the list starts with the first program started in the prefix,
+    # not with an idle process: here the stand-in.
+    fresh = e2e.fresh_server_setting(setting)
+    try:
+        standin = e2e.start_standin(fresh, "ram-at-region-start")
+        e2e.start_prompt(fresh)
+        check_found(fresh, standin, [str(standin["pid"])])
+        check_found(fresh, standin, [fresh["standin_name"]])
+        return "(Wine PID %d)" % standin["pid"]
+    finally:
+        e2e.stop_everything(fresh)
+
+
 def case_default_on_a_terminal(setting):
     if not setting["wine"]:
         raise e2e.Skip("the Windows build only")
@@ -363,6 +379,7 @@ CASES = [
     ("found by PID", case_by_pid),
     ("found by exact executable name", case_by_exact_name),
     ("found by name in another letter case", case_by_name_in_other_case),
+    ("found by PID and by name, first in a fresh Wine server", case_first_in_a_fresh_server),
     ("found with no name, stand-in newest", case_default_is_newest),
     ("found with no name, on a terminal", case_default_on_a_terminal),
     ("found under 64-bit Wine by its Windows name (native tool)", case_wine_program_by_windows_name),
