@@ -1,10 +1,7 @@
 """Builds and starts Debian's Beetle PSX core under Wine for the tests, in our
 headless libretro host (retro_host.exe), with our BIOS image and TESSIL.EXE.
-
-The core and the host run in a Wine prefix of their own, kept in the build
-tree (made once; the first start of a new prefix takes a while). Each run
-starts that prefix's server afresh and the emulator first, so that it is the
-first entry of the process list, as for a user who starts an emulator first."""
+The Wine side (a fresh server, the prompt the Windows tool runs at) is the
+end-to-end tests' (tests/e2e/e2e_support.py)."""
 import os
 import re
 import shutil
@@ -15,7 +12,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import e2e_support as e2e  # noqa: E402
 
 BUILD_SECONDS = 900
-WINE_SECONDS = 300
 READY_SECONDS = 60
 # The core reads the BIOS of the region it runs in; for an EXE, North America.
 BIOS_NAME = "scph5501.bin"
@@ -27,29 +23,6 @@ def build_core(script, dest, triple):
     done = subprocess.run(["bash", script, dest, triple], stdout=subprocess.PIPE, timeout=BUILD_SECONDS,
                           check=True)
     return done.stdout.decode().strip().splitlines()[-1]
-
-
-def wine_environment(prefix, bits):
-    return dict(os.environ, WINEPREFIX=os.path.abspath(prefix), WINEARCH="win%d" % bits, WINEDEBUG="-all",
-                DISPLAY="")
-
-
-def fresh_server(loader, env):
-    """A new server for the prefix, with nothing running in it yet; the prefix
-    is made first where it is new."""
-    stop_server(env)
-    os.makedirs(env["WINEPREFIX"], exist_ok=True)
-    if not os.path.exists(os.path.join(env["WINEPREFIX"], "system.reg")):
-        subprocess.run([loader, "wineboot", "-i"], env=env, timeout=WINE_SECONDS, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        stop_server(env)
-    subprocess.run(["wineserver", "-p"], env=env, timeout=30, check=True)
-
-
-def stop_server(env):
-    """Ends the prefix's server and every process in it (the prefix is ours)."""
-    subprocess.run(["wineserver", "-k"], env=env, timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run(["wineserver", "-w"], env=env, timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def system_folder(home, bios):
@@ -74,19 +47,8 @@ def start_host(loader, host, core, system, game, env, log):
     return process, int(found.group(1))
 
 
-def start_prompt(loader, env, folder):
-    """A command prompt in the prefix for the Windows tool, which reports its
-    full 32-bit exit status through it (e2e_support.run_at_prompt)."""
-    setting = {"wine": loader, "env": env, "scratch": folder, "prompt": None}
-    e2e.start_prompt(setting)
-    return setting
-
-
-def stop_prompt(setting):
-    e2e.stop_process(setting["prompt"])
-
-
-def run_windows_tool(prompt_setting, tool, argument):
-    """(printed line, full exit status) of the Windows tool run at the prompt."""
-    output, status = e2e.run_at_prompt(prompt_setting, '"%s" %s' % (e2e.windows_path(tool), argument))
+def run_windows_tool(setting, tool, argument):
+    """(printed line, full exit status) of the Windows tool run at the
+    setting's prompt (e2e_support.start_prompt)."""
+    output, status = e2e.run_at_prompt(setting, '"%s" %s' % (e2e.windows_path(tool), argument))
     return output.decode("ascii", "replace").strip(), status

@@ -13,10 +13,10 @@ its own (--root), as the two packages can't be installed together.
 
 With --wine, Debian's Beetle PSX core (Mednafen-based) built for Windows, for
 the Windows tool: our headless libretro host runs it under Wine with our BIOS
-image and TESSIL.EXE, the first program of a fresh Wine server in a prefix of
-its own. The Windows tool must find the RAM by Wine PID and by the host's
-executable name, and the native tool (--native-tool) by the Wine process's
-Linux PID. The core is built into the --beetle folder once.
+image and TESSIL.EXE, the first program of a fresh Wine server in a copy of
+the Wine tests' prefix. The Windows tool must find the RAM by Wine PID and by
+the host's executable name, and the native tool (--native-tool) by the Wine
+process's Linux PID. The core is built into the --beetle folder once.
 
 usage: emulator_test.py MIRVANE TESSIL.EXE TESSIL.ISO [--root DIR] [--bits 64|32] [--screens DIR]
        emulator_test.py MIRVANE.EXE TESSIL.EXE --wine LOADER --bits 64|32 --beetle DIR --host RETRO_HOST.EXE
@@ -30,7 +30,9 @@ import tempfile
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import beetle_session as beetle
+import e2e_support as e2e
 from find_ram import marker_hits, ram_base
 from pcsxr_session import (find_pcsxr, find_plugin_dir, program_bits, start_pcsxr, start_xvfb, stop, wait_until,
                            write_config)
@@ -120,55 +122,56 @@ def check_boot(label, pcsxr, pcsxr_arguments, tool, home, display, screens_dir):
 def check_beetle_under_wine(args):
     triple = {64: "x86_64-w64-mingw32", 32: "i686-w64-mingw32"}[args.bits]
     label = "beetle-psx (%s) under Wine" % triple.split("-")[0]
+    # The prefix the Wine tests ready (their "wine" fixture): the run is in a copy of it.
+    env = e2e.wine_environment(args.tool)
     needed = [args.tool, args.exe, args.host, args.bios, args.native_tool]
     missing = [path for path in needed if not os.path.isfile(path)]
     missing += [name for name in (args.wine, "wineserver", triple + "-g++", "make") if not shutil.which(name)]
+    if not os.path.isfile(os.path.join(env["WINEPREFIX"], "system.reg")):
+        missing.append("the Wine prefix " + env["WINEPREFIX"])
     if missing:
         check("%s: everything it needs is there" % label, False,
               "not installed or not built (scripts/install-deps.sh installs them; the native tool comes from "
-              "the native preset): " + ", ".join(missing))
+              "the native preset, the prefix from the wine_start test): " + ", ".join(missing))
         return
     started = time.monotonic()
     core = beetle.build_core(os.path.join(os.path.dirname(os.path.abspath(__file__)), "build-beetle-core.sh"),
                              args.beetle, triple)
     print("%s: the core is %s (%.0f s)" % (label, core, time.monotonic() - started), flush=True)
-    env = beetle.wine_environment(os.path.join(args.beetle, "wineprefix-win%d" % args.bits), args.bits)
-    home = tempfile.mkdtemp(prefix="beetle-home-")
     failed_before = Results["failed"]
-    emulator = prompt = None
+    # The emulator is the first program of a fresh server, in a prefix of its own.
+    wine = e2e.fresh_server_setting({"wine": args.wine, "env": env})
+    log_path = os.path.join(wine["scratch"], "host.log")
+    emulator = None
     try:
-        with open(os.path.join(home, "host.log"), "w") as log:
-            beetle.fresh_server(args.wine, env)
+        with open(log_path, "w") as log:
             emulator, wine_pid = beetle.start_host(args.wine, os.path.abspath(args.host), core,
-                                                   beetle.system_folder(home, args.bios), os.path.abspath(args.exe),
-                                                   env, log)
-            print("%s: the host runs as Wine PID %d, Linux PID %d, the first program of a fresh Wine server"
-                  % (label, wine_pid, emulator.pid), flush=True)
-            base = independent_ram_base(label, emulator)
-            if base:
-                prompt = beetle.start_prompt(args.wine, env, home)
-                # The address as exit status where it fits 32 bits, else 2: found, see the output.
-                expected = ("0x%08X" % base, base if base <= 0xFFFFFFFF else 2)
-                for how, argument in (("by Wine PID", str(wine_pid)), ("by name", beetle.HOST_NAME)):
-                    found = beetle.run_windows_tool(prompt, os.path.abspath(args.tool), argument)
-                    check("%s: %s finds the RAM %s" % (label, os.path.basename(args.tool), how), found == expected,
-                          "printed %r with status %d, expected %r with status %d" % (found + expected))
-                printed, status = run_tool(os.path.abspath(args.native_tool), [str(emulator.pid)])
-                check("%s: the native tool finds the RAM by the Linux PID" % label,
-                      (printed, status) == (expected[0], 2),
-                      "printed %r with status %d, expected %r with status 2" % (printed, status, expected[0]))
+                                                   beetle.system_folder(wine["scratch"], args.bios),
+                                                   os.path.abspath(args.exe), wine["env"], log)
+        print("%s: the host runs as Wine PID %d, Linux PID %d, the first program of a fresh Wine server"
+              % (label, wine_pid, emulator.pid), flush=True)
+        base = independent_ram_base(label, emulator)
+        if base:
+            e2e.start_prompt(wine)
+            # The address as exit status where it fits 32 bits, else 2: found, see the output.
+            expected = ("0x%08X" % base, base if base <= 0xFFFFFFFF else 2)
+            for how, argument in (("by Wine PID", str(wine_pid)), ("by name", beetle.HOST_NAME)):
+                found = beetle.run_windows_tool(wine, os.path.abspath(args.tool), argument)
+                check("%s: %s finds the RAM %s" % (label, os.path.basename(args.tool), how), found == expected,
+                      "printed %r with status %d, expected %r with status %d" % (found + expected))
+            printed, status = run_tool(os.path.abspath(args.native_tool), [str(emulator.pid)])
+            check("%s: the native tool finds the RAM by the Linux PID" % label,
+                  (printed, status) == (expected[0], 2),
+                  "printed %r with status %d, expected %r with status 2" % (printed, status, expected[0]))
     except (RuntimeError, subprocess.SubprocessError) as problem:
         check("%s: the emulator runs and the tools answer" % label, False, str(problem))
     finally:
-        if prompt:
-            beetle.stop_prompt(prompt)
         if emulator:
             stop(emulator)
-        beetle.stop_server(env)
         if Results["failed"] > failed_before:
-            with open(os.path.join(home, "host.log")) as log:
+            with open(log_path) as log:
                 print("--- host output ---\n%s" % log.read()[-3000:])
-        shutil.rmtree(home, ignore_errors=True)
+        e2e.stop_everything(wine)
 
 
 def main():
@@ -181,7 +184,7 @@ def main():
                         help="the width the emulator must be built for")
     parser.add_argument("--screens", help="folder to keep one green and one blue screenshot per run in")
     parser.add_argument("--wine", metavar="LOADER", help="test the Beetle core under Wine with this loader")
-    parser.add_argument("--beetle", help="with --wine: where the core is built and its Wine prefix kept")
+    parser.add_argument("--beetle", help="with --wine: where the core is built")
     parser.add_argument("--host", help="with --wine: our libretro host, retro_host.exe")
     parser.add_argument("--bios", help="with --wine: our BIOS image, TESSBIOS.BIN")
     parser.add_argument("--native-tool", help="with --wine: the native Mirvane")
