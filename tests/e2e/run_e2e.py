@@ -379,7 +379,6 @@ CASES = [
     ("found by PID", case_by_pid),
     ("found by exact executable name", case_by_exact_name),
     ("found by name in another letter case", case_by_name_in_other_case),
-    ("found by PID and by name, first in a fresh Wine server", case_first_in_a_fresh_server),
     ("found with no name, stand-in newest", case_default_is_newest),
     ("found with no name, on a terminal", case_default_on_a_terminal),
     ("found under 64-bit Wine by its Windows name (native tool)", case_wine_program_by_windows_name),
@@ -389,6 +388,9 @@ CASES = [
     ("nine output types, address above 2 GiB", case_output_types_high_address),
     ("Mirvane.bat shows the error level", case_batch_shows_error_level),
     ("Mirvane.bat waits after a double click", case_batch_waits_after_double_click),
+    # Last: a second Wine server starting and stopping is kept away from the
+    # cases that choose the newest process.
+    ("found by PID and by name, first in a fresh Wine server", case_first_in_a_fresh_server),
 ]
 
 
