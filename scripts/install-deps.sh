@@ -3,7 +3,11 @@
 # is there already.
 #   (no argument)  everything: the native toolchain with GoogleTest's sources;
 #                  the 32-bit and 64-bit MinGW-w64 cross toolchains and Wine
-#                  (its 64-bit half runs everywhere) for the Windows builds; the MIPS cross tools and an ISO writer for the marker
+#                  (its 64-bit half runs everywhere) for the Windows builds,
+#                  which with make also build the Beetle PSX emulator core
+#                  for the test on a real emulator under Wine (its source is
+#                  fetched with apt-get source at the test's first run, through
+#                  a source list of its own); the MIPS cross tools and an ISO writer for the marker
 #                  program; Debian's 64-bit pcsxr emulator with Xvfb, Mesa and
 #                  ImageMagick for the test on a real emulator; clang with its
 #                  fuzzer and sanitizer runtimes, clang-tidy and clang-format.

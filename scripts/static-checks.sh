@@ -2,8 +2,8 @@
 # Static checks; fails on any finding.
 #   clang-tidy (.clang-tidy) over the sources under src/ and fuzz/ that the
 #   native build compiles, with that build's compile_commands.json;
-#   clang-format (.clang-format) in dry-run mode over src/, fuzz/, tests/*.cc
-#   and tests/wine/*.cc.
+#   clang-format (.clang-format) in dry-run mode over src/, fuzz/, tests/*.cc,
+#   tests/wine/*.cc and tests/emulator/*.c (the libretro host).
 # Usage: bash scripts/static-checks.sh [BUILD_DIR]   (default: build/native,
 # configured here when it has no compile_commands.json yet)
 set -euo pipefail
@@ -36,7 +36,7 @@ fi
 
 format_files=()
 while IFS= read -r file; do format_files+=("$file"); done < <(
-  { find src fuzz -name '*.cc' -o -name '*.h'; ls tests/*.cc tests/wine/*.cc 2>/dev/null; } | sort)
+  { find src fuzz -name '*.cc' -o -name '*.h'; ls tests/*.cc tests/wine/*.cc tests/emulator/*.c 2>/dev/null; } | sort)
 echo "=== clang-format: ${#format_files[@]} files"
 if ! clang-format --dry-run --Werror "${format_files[@]}"; then
   failed=1

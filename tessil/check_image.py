@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """Checks a built PS-X EXE: a header a loader accepts, and no trace of the RAM
 markers in the image. A marker copy in the file would also sit in the
-emulator's memory and make the host tool see that marker twice."""
+emulator's memory and make the host tool see that marker twice. Given the test
+BIOS image too, checks that it fills the 512 KiB ROM and holds no marker either.
+
+usage: check_image.py TESSIL.EXE [TESSBIOS.BIN]"""
 import struct
 import sys
 
 MARKERS = (b"!StartOfMainRAM!", b"!!EndOfMainRAM!!")
 SECTOR = 2048
+BIOS_SIZE = 512 * 1024
 
 
 def header_faults(exe):
@@ -37,15 +41,21 @@ def marker_faults(exe):
 
 
 def main():
-    if len(sys.argv) != 2:
-        sys.exit("usage: check_image.py TESSIL.EXE")
+    if len(sys.argv) not in (2, 3):
+        sys.exit(__doc__.splitlines()[-1])
     with open(sys.argv[1], "rb") as f:
         exe = f.read()
     faults = header_faults(exe) + marker_faults(exe)
+    if len(sys.argv) == 3:
+        with open(sys.argv[2], "rb") as f:
+            bios = f.read()
+        if len(bios) != BIOS_SIZE:
+            faults.append("the BIOS image is %d bytes, not %d" % (len(bios), BIOS_SIZE))
+        faults += ["BIOS: " + fault for fault in marker_faults(bios)]
     for fault in faults:
         print("FAIL:", fault)
     if not faults:
-        print("%s: header sound, no marker bytes in the image" % sys.argv[1])
+        print("%s: header sound, no marker bytes in the images" % " and ".join(sys.argv[1:]))
     sys.exit(1 if faults else 0)
 
 

@@ -33,10 +33,26 @@ TEST(FindEmulatorProcess, PidTextMatchesOnlyInPlainDecimal) {
   EXPECT_EQ(FindEmulatorProcess("emu"), 40u);  // without its extension
 }
 
-TEST(FindEmulatorProcess, TheFirstEntryIsNeverExamined) {
+TEST(FindEmulatorProcess, TheFirstEntryIsPassedOverOnlyWhenItIsTheIdleProcess) {
   ListProcesses({{7, "emu.exe"}});
   EXPECT_EQ(FindEmulatorProcess("0"), 7u);
   EXPECT_EQ(FindEmulatorProcess("[System Process]"), 7u);
+  // Wine lists no idle process: its first entry is the first program started
+  // in the prefix, often the emulator itself.
+  fake::Reset();
+  fake::SetOwnPid(50);
+  fake::AddProcess(32, "emu.exe");
+  fake::AddProcess(40, "services.exe");
+  EXPECT_EQ(FindEmulatorProcess("emu.exe"), 32u);
+  EXPECT_EQ(FindEmulatorProcess("EMU.EXE"), 32u);
+  EXPECT_EQ(FindEmulatorProcess("32"), 32u);
+  EXPECT_EQ(FindEmulatorProcess("0"), 40u);
+  fake::Reset();
+  fake::SetOwnPid(50);
+  fake::AddProcess(32, "emu.exe");
+  fake::AddProcess(50, "Mirvane.exe");
+  EXPECT_EQ(FindEmulatorProcess(""), 32u);  // the only other process, listed first
+  EXPECT_EQ(fake::OpenSnapshots(), 0);
 }
 
 TEST(FindEmulatorProcess, WithoutAUsableNameTheLastOtherProcess) {

@@ -33,16 +33,15 @@ DWORD FindEmulatorProcess(const std::string& emulatorName) {
   entry.dwSize = sizeof entry;
   LastChoice = ProcessChoice();
   LastChoice.listed = snapshot != InvalidHandleValue();
-  // The first entry (the system's idle process on Windows) is fetched, never examined.
-  if (!Process32First(snapshot, &entry)) {
-    CloseHandle(snapshot);
-    return 0;
-  }
-
   DWORD selected = 0;
   DWORD lastPid = 0;
   std::string lastName;
-  while (Process32Next(snapshot, &entry)) {
+  // Windows lists its idle process (PID 0) first, which is never an emulator,
+  // not even for the name "0". Under Wine there is none: there the first
+  // entry is the first program started in the prefix, often the emulator.
+  bool more = Process32First(snapshot, &entry) != FALSE;
+  if (more && entry.th32ProcessID == 0) more = Process32Next(snapshot, &entry) != FALSE;
+  for (; more; more = Process32Next(snapshot, &entry) != FALSE) {
     // Neither the tool nor what was started for it (the console host that
     // Windows creates for a console program) is ever the emulator; such a
     // child, listed after the tool, would otherwise be the default choice.

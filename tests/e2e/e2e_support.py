@@ -142,8 +142,14 @@ def start_wine(setting):
     """Starts a persistent server and Wine's services, then one command prompt
     that every later run of the tool goes through. Everything Wine starts for
     itself is thus older than the stand-ins started afterwards."""
-    env = setting["env"]
     start_wine_server(setting)
+    start_prompt(setting)
+
+
+def start_prompt(setting):
+    """The command prompt that the tool is run through (run_at_prompt), in the
+    setting's prefix, started in its scratch folder."""
+    env = setting["env"]
     prompt = subprocess.Popen([setting["wine"], "cmd", "/q", "/v:on"], env=env, cwd=setting["scratch"],
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     setting["prompt"] = prompt
@@ -151,6 +157,29 @@ def start_wine(setting):
     prompt.stdin.write(b"echo @@ready@@\r\n")
     prompt.stdin.flush()
     read_until(prompt.stdout, re.compile(re.escape(PROMPT_READY)), WINEBOOT_SECONDS, "the command prompt")
+
+
+def fresh_server_setting(setting):
+    """A setting for a copy of the prefix with a server of its own, where
+    nothing runs yet: the next program started there is the first entry of the
+    process list, where Windows lists its idle process. The copy is made of
+    hard links beside the prefix (Wine replaces the registry files it saves,
+    never writes into them)."""
+    source = setting["env"]["WINEPREFIX"]
+    copy = "%s-fresh-%d" % (source, os.getpid())
+    shutil.rmtree(copy, ignore_errors=True)
+    shutil.copytree(source, copy, symlinks=True, copy_function=link_or_copy)
+    fresh = dict(setting, env=dict(setting["env"], WINEPREFIX=copy), started=[], prompt=None,
+                 own_wineserver=True, prefix_copy=copy, scratch=tempfile.mkdtemp(prefix="mirvane-e2e-"))
+    subprocess.run(["wineserver", "-p"], env=fresh["env"], timeout=30, check=True)
+    return fresh
+
+
+def link_or_copy(source, destination):
+    try:
+        os.link(source, destination)
+    except OSError:
+        shutil.copy2(source, destination)
 
 
 def stop_everything(setting):
@@ -167,6 +196,11 @@ def stop_everything(setting):
         stop_process(prompt)
         setting["prompt"] = None
     stop_wine_server(setting)
+    if setting.get("prefix_copy"):
+        # The server saves the registry as it quits: only then may its prefix go.
+        subprocess.run(["wineserver", "-w"], env=setting["env"], timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.rmtree(setting["prefix_copy"], ignore_errors=True)
     shutil.rmtree(setting["scratch"], ignore_errors=True)
 
 

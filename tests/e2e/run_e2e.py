@@ -209,6 +209,22 @@ def case_default_is_newest(setting):
     raise AssertionError("other processes kept starting from the stand-in's start to the tool's end")
 
 
+def case_first_in_a_fresh_server(setting):
+    if not setting["wine"]:
+        raise e2e.Skip("Wine only: on Linux the list starts with an entry for PID 0, as on Windows")
+    # Under Wine the list starts with the first program started in the prefix,
+    # not with an idle process: here the stand-in.
+    fresh = e2e.fresh_server_setting(setting)
+    try:
+        standin = e2e.start_standin(fresh, "ram-at-region-start")
+        e2e.start_prompt(fresh)
+        check_found(fresh, standin, [str(standin["pid"])])
+        check_found(fresh, standin, [fresh["standin_name"]])
+        return "(Wine PID %d)" % standin["pid"]
+    finally:
+        e2e.stop_everything(fresh)
+
+
 def case_default_on_a_terminal(setting):
     if not setting["wine"]:
         raise e2e.Skip("the Windows build only")
@@ -372,6 +388,9 @@ CASES = [
     ("nine output types, address above 2 GiB", case_output_types_high_address),
     ("Mirvane.bat shows the error level", case_batch_shows_error_level),
     ("Mirvane.bat waits after a double click", case_batch_waits_after_double_click),
+    # Last: a second Wine server starting and stopping is kept away from the
+    # cases that choose the newest process.
+    ("found by PID and by name, first in a fresh Wine server", case_first_in_a_fresh_server),
 ]
 
 

@@ -1,23 +1,38 @@
 #!/usr/bin/env python3
-"""Runs the marker program in Debian's pcsxr emulator, headless under Xvfb with
-its built-in BIOS, once as TESSIL.EXE and once booted from TESSIL.ISO, and
-checks that the tool finds the emulated RAM by PID and by executable name at
-the address an independent scan finds, and that the screen flickers green and
-blue. Fails when the emulator or the X tools are not installed: the test
-command installs them, and a missing one must not pass for a skip.
+"""Runs the marker program in real emulators and checks that the tools find
+the emulated RAM at the address an independent scan of the emulator's memory
+finds (/proc/PID/mem, not the tools' code). Fails when an emulator or a tool
+it needs is missing: the test command installs and builds them, and a missing
+one must not pass for a skip.
 
-The installed pcsxr is the 64-bit one; the 32-bit one is unpacked into a
-folder of its own (--root), as the two packages can't be installed together.
+Debian's pcsxr (the default), for the native tool: headless under Xvfb with
+its built-in BIOS, once as TESSIL.EXE and once booted from TESSIL.ISO; by PID
+and by executable name, and the screen must flicker green and blue. The
+installed pcsxr is the 64-bit one; the 32-bit one is unpacked into a folder of
+its own (--root), as the two packages can't be installed together.
 
-usage: emulator_test.py MIRVANE TESSIL.EXE TESSIL.ISO [--root DIR] [--bits 64|32] [--screens DIR]"""
+With --wine, Debian's Beetle PSX core (Mednafen-based) built for Windows, for
+the Windows tool: our headless libretro host runs it under Wine with our BIOS
+image and TESSIL.EXE, the first program of a fresh Wine server in a copy of
+the Wine tests' prefix. The Windows tool must find the RAM by Wine PID and by
+the host's executable name, and the native tool (--native-tool) by the Wine
+process's Linux PID. The core is built into the --beetle folder once.
+
+usage: emulator_test.py MIRVANE TESSIL.EXE TESSIL.ISO [--root DIR] [--bits 64|32] [--screens DIR]
+       emulator_test.py MIRVANE.EXE TESSIL.EXE --wine LOADER --bits 64|32 --beetle DIR --host RETRO_HOST.EXE
+                        --bios TESSBIOS.BIN --native-tool MIRVANE"""
 import argparse
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import beetle_session as beetle
+import e2e_support as e2e
 from find_ram import marker_hits, ram_base
 from pcsxr_session import (find_pcsxr, find_plugin_dir, program_bits, start_pcsxr, start_xvfb, stop, wait_until,
                            write_config)
@@ -61,20 +76,28 @@ def check_flicker(label, display, screens_dir):
             save_png(ppm, os.path.join(screens_dir, "%s-%s.png" % (label, colour)))
 
 
-def check_running_emulator(label, emulator, tool, display, screens_dir):
+def independent_ram_base(label, emulator):
+    """The RAM's address in the running emulator by our own scan of its
+    memory, once the markers are there; 0 (and a failed check) otherwise."""
     seen = wait_until(lambda: both_markers_seen(emulator), MARKER_TIMEOUT)
     if not seen or seen == "exited":
         check(label + ": markers appear in the emulator", False,
               "emulator %s" % ("exited" if seen else "showed no markers in %d s" % MARKER_TIMEOUT))
-        return
+        return 0
     starts, ends = seen
     base = ram_base(starts, ends)
     check(label + ": each marker once, 2 MiB - 16 apart", base != 0,
           "start at %s, end at %s" % ([hex(a) for a in starts], [hex(a) for a in ends]))
+    if base:
+        print("%s: the independent scan finds the RAM at 0x%08X" % (label, base))
+    return base
+
+
+def check_running_emulator(label, emulator, tool, display, screens_dir):
+    base = independent_ram_base(label, emulator)
     if not base:
         return  # then the tool has nothing to be compared with
     expected = "0x%08X" % base
-    print("%s: the independent scan finds the RAM at %s" % (label, expected))
     for how, argument in (("by PID", str(emulator.pid)), ("by name", "pcsxr")):
         printed, status = run_tool(tool, [argument])
         check("%s: the tool finds the RAM %s" % (label, how), (printed, status) == (expected, 2),
@@ -96,15 +119,84 @@ def check_boot(label, pcsxr, pcsxr_arguments, tool, home, display, screens_dir):
             print("--- emulator output (%s) ---\n%s" % (label, log.read()[-3000:]))
 
 
+def check_beetle_under_wine(args):
+    triple = {64: "x86_64-w64-mingw32", 32: "i686-w64-mingw32"}[args.bits]
+    label = "beetle-psx (%s) under Wine" % triple.split("-")[0]
+    # The prefix the Wine tests ready (their "wine" fixture): the run is in a copy of it.
+    env = e2e.wine_environment(args.tool)
+    needed = [args.tool, args.exe, args.host, args.bios, args.native_tool]
+    missing = [path for path in needed if not os.path.isfile(path)]
+    missing += [name for name in (args.wine, "wineserver", triple + "-g++", "make") if not shutil.which(name)]
+    if not os.path.isfile(os.path.join(env["WINEPREFIX"], "system.reg")):
+        missing.append("the Wine prefix " + env["WINEPREFIX"])
+    if missing:
+        check("%s: everything it needs is there" % label, False,
+              "not installed or not built (scripts/install-deps.sh installs them; the native tool comes from "
+              "the native preset, the prefix from the wine_start test): " + ", ".join(missing))
+        return
+    started = time.monotonic()
+    core = beetle.build_core(os.path.join(os.path.dirname(os.path.abspath(__file__)), "build-beetle-core.sh"),
+                             args.beetle, triple)
+    print("%s: the core is %s (%.0f s)" % (label, core, time.monotonic() - started), flush=True)
+    failed_before = Results["failed"]
+    # The emulator is the first program of a fresh server, in a prefix of its own.
+    wine = e2e.fresh_server_setting({"wine": args.wine, "env": env})
+    log_path = os.path.join(wine["scratch"], "host.log")
+    emulator = None
+    try:
+        with open(log_path, "w") as log:
+            emulator, wine_pid = beetle.start_host(args.wine, os.path.abspath(args.host), core,
+                                                   beetle.system_folder(wine["scratch"], args.bios),
+                                                   os.path.abspath(args.exe), wine["env"], log)
+        print("%s: the host runs as Wine PID %d, Linux PID %d, the first program of a fresh Wine server"
+              % (label, wine_pid, emulator.pid), flush=True)
+        base = independent_ram_base(label, emulator)
+        if base:
+            e2e.start_prompt(wine)
+            # The address as exit status where it fits 32 bits, else 2: found, see the output.
+            expected = ("0x%08X" % base, base if base <= 0xFFFFFFFF else 2)
+            for how, argument in (("by Wine PID", str(wine_pid)), ("by name", beetle.HOST_NAME)):
+                found = beetle.run_windows_tool(wine, os.path.abspath(args.tool), argument)
+                check("%s: %s finds the RAM %s" % (label, os.path.basename(args.tool), how), found == expected,
+                      "printed %r with status %d, expected %r with status %d" % (found + expected))
+            printed, status = run_tool(os.path.abspath(args.native_tool), [str(emulator.pid)])
+            check("%s: the native tool finds the RAM by the Linux PID" % label,
+                  (printed, status) == (expected[0], 2),
+                  "printed %r with status %d, expected %r with status 2" % (printed, status, expected[0]))
+    except (RuntimeError, subprocess.SubprocessError) as problem:
+        check("%s: the emulator runs and the tools answer" % label, False, str(problem))
+    finally:
+        if emulator:
+            stop(emulator)
+        if Results["failed"] > failed_before:
+            with open(log_path) as log:
+                print("--- host output ---\n%s" % log.read()[-3000:])
+        e2e.stop_everything(wine)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("tool")
     parser.add_argument("exe")
-    parser.add_argument("iso")
+    parser.add_argument("iso", nargs="?")
     parser.add_argument("--root", default="/", help="where the pcsxr package's files are (default: the system)")
-    parser.add_argument("--bits", type=int, choices=(64, 32), default=64, help="the width pcsxr must be built for")
+    parser.add_argument("--bits", type=int, choices=(64, 32), default=64,
+                        help="the width the emulator must be built for")
     parser.add_argument("--screens", help="folder to keep one green and one blue screenshot per run in")
+    parser.add_argument("--wine", metavar="LOADER", help="test the Beetle core under Wine with this loader")
+    parser.add_argument("--beetle", help="with --wine: where the core is built")
+    parser.add_argument("--host", help="with --wine: our libretro host, retro_host.exe")
+    parser.add_argument("--bios", help="with --wine: our BIOS image, TESSBIOS.BIN")
+    parser.add_argument("--native-tool", help="with --wine: the native Mirvane")
     args = parser.parse_args()
+    if args.wine:
+        if not (args.beetle and args.host and args.bios and args.native_tool):
+            parser.error("--wine needs --beetle, --host, --bios and --native-tool")
+        check_beetle_under_wine(args)
+        print("%d passed, %d failed" % (Results["passed"], Results["failed"]))
+        return 1 if Results["failed"] or not Results["passed"] else 0
+    if not args.iso:
+        parser.error("the pcsxr test needs TESSIL.ISO")
 
     pcsxr, plugin_dir = find_pcsxr(args.root), find_plugin_dir(args.root)
     missing = [name for name, found in (("pcsxr in " + args.root, pcsxr),
