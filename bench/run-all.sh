@@ -2,8 +2,10 @@
 # Runs every benchmark and prints the report (Markdown) with the machine it ran on:
 #   - the scan's throughput over a 256 MiB buffer beside memcpy and the naive
 #     reference scan, natively and for the Windows build in-process under Wine;
-#   - the native tool end to end against a bulk target, beside the copy-only
-#     limit and Debian's scanmem, with its peak memory.
+#   - the native tool end to end against bulk targets, beside the copy-only
+#     limit and Debian's scanmem, with its peak memory; against targets with
+#     4,000 and 16,000 small mappings and against Debian's 64-bit pcsxr running
+#     the marker program, beside the copy-only limit.
 # Installs what it needs first. Builds in build/bench-native and build/bench-win32;
 # the figures and the report are left in build/bench-results.
 #
@@ -42,7 +44,7 @@ mkdir -p "$results"
 
 echo "=== native: build" >&2
 cmake -S . -B build/bench-native -DCMAKE_BUILD_TYPE=Release -DMIRVANE_TESTS=OFF -DMIRVANE_BENCH=ON >/dev/null
-cmake --build build/bench-native -j 2 --target Mirvane scan_bench bulk_target copy_limit >&2
+cmake --build build/bench-native -j 2 --target Mirvane scan_bench bulk_target copy_limit tessil >&2
 
 echo "=== win32: build" >&2
 cmake --no-warn-unused-cli -S . -B build/bench-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release \
