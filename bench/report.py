@@ -2,7 +2,8 @@
 """Turns the figures of one benchmark run into the Markdown report, with the
 machine it ran on and each target figure marked met or MISSED.
 
-  report.py RESULTS_DIR      (scan-native.json, scan-win32.json, e2e.json in it)
+  report.py RESULTS_DIR      (scan-native.json, scan-win32.json, e2e.json in it;
+                             scan-win32.not-run instead tells why that one did not run)
 
 Where the end-to-end figures hold targets with many mappings or the real
 emulator, their table follows the bulk targets' one, with their targets.
@@ -165,8 +166,12 @@ def main():
     for build, label in (("native", "native (x86-64)"), ("win32", "Windows (i686), in-process under Wine")):
         path = os.path.join(results, "scan-%s.json" % build)
         if not os.path.exists(path):
-            lines.append("| %s | not run | | | |" % label)
-            checks.append("- %s: scan %s build not run" % (verdict(False), build))
+            reason = "not run"
+            if os.path.exists(os.path.join(results, "scan-%s.not-run" % build)):
+                with open(os.path.join(results, "scan-%s.not-run" % build)) as note:
+                    reason += ": " + note.read().strip()
+            lines.append("| %s | %s | | | |" % (label, reason))
+            checks.append("- %s: scan %s build %s" % (verdict(False), build, reason))
             continue
         medians, repetitions = scan_medians(path)
         copy, fast, naive = (medians[n] for n in ("BM_Memcpy", "BM_ScanRegionBuffer", "BM_ScanRegionBufferPlain"))
