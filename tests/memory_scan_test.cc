@@ -161,14 +161,43 @@ Placed View(platform::ULONG_PTR base, int object, platform::SIZE_T size = MainRa
 }
 Placed Private(platform::ULONG_PTR base, platform::SIZE_T size = MainRamSize) { return {base, size, 0, 0}; }
 
+// Pages given another protection after the regions are placed.
+struct Protection {
+  platform::ULONG_PTR address;
+  platform::SIZE_T size;
+  platform::DWORD protect;
+};
+
 struct ViewsCase {
   const char* what;
   std::vector<Placed> regions;
   std::vector<platform::ULONG_PTR> rams;  // where the markers go; in a view, into its memory
-  Address merged;                         // the result where views of one RAM count as one
+  Address merged;                         // the result at 64 bits: views of one RAM count as one
   platform::ULONG_PTR strayEnd = 0;       // an end marker of no RAM
   platform::ULONG_PTR readShort = 0;      // a region whose reads stop at 3 MiB: one "Err!"
+  std::vector<Protection> protections = {};
+  Address counted = 0;      // the result at 32 bits, where each region is read alone
+  int countedOnlyErrs = 0;  // "Err!" lines of unreadable regions that only the 32-bit tool reads
 };
+
+// Every other 64 KiB of [base, base + size) read-only, as dirty tracking leaves clean pages.
+std::vector<Protection> Striped(platform::ULONG_PTR base, platform::SIZE_T size) {
+  std::vector<Protection> stripes;
+  for (platform::SIZE_T at = 0x10000; at < size; at += 0x20000)
+    stripes.push_back({base + at, 0x10000, platform::PAGE_READONLY});
+  return stripes;
+}
+
+// The pages a recompiler write-protects in each view of a RAM at `base`: the
+// kernel's first page and the marker program's code.
+std::vector<Protection> CodePages(std::vector<platform::ULONG_PTR> bases) {
+  std::vector<Protection> pages;
+  for (platform::ULONG_PTR base : bases) {
+    pages.push_back({base, 0x1000, platform::PAGE_READONLY});
+    pages.push_back({base + 0x10000, 0x1000, platform::PAGE_READONLY});
+  }
+  return pages;
+}
 
 // `count` views of one memory, 4 MiB apart, the RAM in the first.
 ViewsCase ManyViews(int count) {
@@ -177,12 +206,12 @@ ViewsCase ManyViews(int count) {
   return views;
 }
 
-// Where the RAM is seen more than once. Views of the same memory at the same
-// offsets count as one where the build merges them (the lowest); a copy in
-// other memory, another object, another place in one object, a stray marker
-// or too many sightings leave every marker seen twice ambiguous, as it is
-// always at 32 bits.
-TEST(ScanEmulatorMemory, ViewsOfOneRamCountAsOneWhereTheBuildMergesThem) {
+// Where the RAM is seen more than once, or its pages are write-protected.
+// Views of the same memory at the same offsets count as one where the build
+// merges them (the lowest); a copy in other memory, another object, another
+// place in one object, a stray marker or too many sightings leave every
+// marker seen twice ambiguous, as it always is at 32 bits.
+TEST(ScanEmulatorMemory, MirroredAndWriteProtectedRamAtEachWidth) {
   const std::vector<ViewsCase> cases = {
       {"two views", {View(0x00800000, 7), View(0x00400000, 7)}, {0x00400000}, 0x00400000},
       {"views of a larger memory at other places in it",
@@ -210,6 +239,64 @@ TEST(ScanEmulatorMemory, ViewsOfOneRamCountAsOneWhereTheBuildMergesThem) {
        0x01000000},
       ManyViews(MaxSightings),
       ManyViews(MaxSightings + 1),
+      // Write-protected pages split a mapping into regions: at 64 bits one
+      // allocation's readable regions are read as one, at 32 each alone.
+      {"a read-only code page inside the RAM",
+       {Private(0x00400000, 0x00400000)},
+       {0x00400000},
+       0x00400000,
+       0,
+       0,
+       {{0x00410000, 0x1000, platform::PAGE_READONLY}}},
+      {"a run broken by a page that can't be read",
+       {Private(0x00400000, 0x00400000)},
+       {0x00400000},
+       0,
+       0,
+       0,
+       {{0x00500000, 0x1000, platform::PAGE_NOACCESS}}},
+      {"a run broken by a guard page",
+       {Private(0x00400000, 0x00400000)},
+       {0x00400000},
+       0,
+       0,
+       0,
+       {{0x00500000, 0x1000, platform::PAGE_READWRITE | platform::PAGE_GUARD}}},
+      {"a committed region that can't be read, never read at 64 bits",
+       {Private(0x00400000, 0x00400000), Private(0x00800000)},
+       {0x00400000, 0x00800000},
+       0x00800000,
+       0,
+       0,
+       {{0x00400000, 0x00400000, platform::PAGE_NOACCESS}},
+       0x00800000,
+       1},
+      {"two allocations that touch, the RAM across them",
+       {Private(0x00400000, 0x00100000), Private(0x00500000, 0x00300000)},
+       {0x00400000},
+       0},
+      // A block mapped twice, the lower view dirty-tracked: at 32 bits only
+      // the untracked view is read whole.
+      {"a block mapped twice, one view striped read-only",
+       {View(0x01000000, 1, 0x00800000), View(0x02000000, 1, 0x00800000)},
+       {0x01234564},
+       0x01234564,
+       0,
+       0,
+       Striped(0x01000000, 0x00800000),
+       0x02234564},
+      // An 8 MiB section: a view with its code pages read-only, one without,
+      // and four 2 MiB fast-memory views protected alike. At 32 bits the start
+      // marker's page stands alone in every protected view, and the end
+      // marker is seen twice.
+      {"six views of an 8 MiB section, code pages read-only",
+       {View(0x01000000, 1, 0x00800000), View(0x02000000, 1, 0x00800000), View(0x40000000, 1),
+        View(0x48000000, 1), View(0x4A000000, 1), View(0x48600000, 1)},
+       {0x01000000},
+       0x01000000,
+       0,
+       0,
+       CodePages({0x01000000, 0x40000000, 0x48000000, 0x4A000000, 0x48600000})},
   };
   for (const ViewsCase& views : cases) {
     NewTarget();
@@ -223,8 +310,10 @@ TEST(ScanEmulatorMemory, ViewsOfOneRamCountAsOneWhereTheBuildMergesThem) {
     for (platform::ULONG_PTR ram : views.rams) PutRam(ram);
     if (views.strayEnd != 0) fake::Put(views.strayEnd, End);
     if (views.readShort != 0) fake::LimitReadable(views.readShort, 0x00300000);
-    EXPECT_EQ(Walk(), ErrLines(views.readShort != 0 ? 1 : 0)) << views.what;
-    EXPECT_EQ(Found(), platform::MergesRamViews ? views.merged : 0u)
+    for (const Protection& pages : views.protections) fake::Protect(pages.address, pages.size, pages.protect);
+    const int errs = (views.readShort != 0 ? 1 : 0) + (platform::MergesRamViews ? 0 : views.countedOnlyErrs);
+    EXPECT_EQ(Walk(), ErrLines(errs)) << views.what;
+    EXPECT_EQ(Found(), platform::MergesRamViews ? views.merged : views.counted)
         << views.what << ", " << views.regions.size();
   }
 }

@@ -485,6 +485,7 @@ TEST(ProcessMemory, RegionsOfAChildCoverItsMappingsBelowTheTopWithTheirStates) {
     DWORD state;
     DWORD protect;
     DWORD type;
+    ULONG_PTR allocationBase = 0;
   };
   std::vector<Expected> expected = {
       {ReadWriteBase, ReadWriteSize, platform::MEM_COMMIT, platform::PAGE_READWRITE, 0},
@@ -492,6 +493,11 @@ TEST(ProcessMemory, RegionsOfAChildCoverItsMappingsBelowTheTopWithTheirStates) {
        0},
       {NoAccessBase, NoAccessSize, platform::MEM_RESERVE, 0, 0},
       {FileBase, FileMappingSize, platform::MEM_COMMIT, platform::PAGE_READONLY, 0},
+      // A view's read-only half is a line of its own that continues the view.
+      {ViewBase, SharedSize / 2, platform::MEM_COMMIT, platform::PAGE_READWRITE, platform::MEM_MAPPED,
+       ViewBase},
+      {ViewBase + SharedSize / 2, SharedSize / 2, platform::MEM_COMMIT, platform::PAGE_READONLY,
+       platform::MEM_MAPPED, ViewBase},
   };
   if (Has64BitAddresses) {
     // Above 4 GiB at their own addresses; the sparse mapping whole, in one region.
@@ -506,6 +512,8 @@ TEST(ProcessMemory, RegionsOfAChildCoverItsMappingsBelowTheTopWithTheirStates) {
     if (want.state != 0) EXPECT_EQ(want.state, region->State) << std::hex << want.base;
     if (want.protect != 0) EXPECT_EQ(want.protect, region->Protect) << std::hex << want.base;
     if (want.type != 0) EXPECT_EQ(want.type, region->Type) << std::hex << want.base;
+    if (want.allocationBase != 0)
+      EXPECT_EQ(want.allocationBase, region->AllocationBase) << std::hex << want.base;
   }
 
   // A query inside a region answers from its page to the region's end; in the

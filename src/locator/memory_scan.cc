@@ -20,38 +20,55 @@ const SIZE_T CarriedBytes = MarkerLength - 4;
 // destination that is not so aligned.
 const SIZE_T PieceOffset = 64;
 
-bool Qualifies(const MEMORY_BASIC_INFORMATION& region) {
-  return (region.State & MEM_COMMIT) != 0 && (region.State & MEM_FREE) == 0 &&
-         region.RegionSize >= MainRamSize;
+// Protections under which a page can be read; PAGE_GUARD makes any of them fault.
+const DWORD ReadableProtections = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                                  PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+
+// A stretch of the target copied and scanned as one: a region, or where the
+// build joins them, consecutive readable regions of one allocation.
+struct ReadRun {
+  ULONG_PTR base;
+  SIZE_T size;  // 0 while none is pending
+  ULONG_PTR allocationBase;
+};
+
+// Whether a region may be copied. The 32-bit tool copies every committed
+// region, and reports with "Err!" what it could not read.
+bool Copyable(const MEMORY_BASIC_INFORMATION& region) {
+  if ((region.State & MEM_COMMIT) == 0 || (region.State & MEM_FREE) != 0) return false;
+  if (!JoinsRegionsOfOneAllocation) return true;
+  return (region.Protect & ReadableProtections) != 0 && (region.Protect & PAGE_GUARD) == 0;
 }
 
-// How much of the region one read takes: all of it where regions are read whole.
-SIZE_T PieceSize(SIZE_T regionSize) {
-  return ReadPieceSize == 0 ? regionSize : std::min(regionSize, ReadPieceSize);
+bool Continues(const ReadRun& run, const MEMORY_BASIC_INFORMATION& region) {
+  return JoinsRegionsOfOneAllocation && run.size != 0 && region.BaseAddress == run.base + run.size &&
+         region.AllocationBase == run.allocationBase;
 }
 
-// Reads the region piece by piece to `pieceStart`, each piece behind the bytes
+// How much of a run one read takes: all of it where runs are read whole.
+SIZE_T PieceSize(SIZE_T runSize) { return ReadPieceSize == 0 ? runSize : std::min(runSize, ReadPieceSize); }
+
+// Reads the run piece by piece to `pieceStart`, each piece behind the bytes
 // carried over from the one before (room for them lies just before it), and
 // scans what the buffer holds: the same steps, hits and order as one whole
-// copy. Returns false, with no hits of this region kept, when any piece comes
+// copy. Returns false, with no hits of this run kept, when any piece comes
 // back short.
-bool CopyAndScanPieces(HANDLE handle, const MEMORY_BASIC_INFORMATION& region, unsigned char* pieceStart,
-                       SIZE_T piece) {
+bool CopyAndScanPieces(HANDLE handle, const ReadRun& run, unsigned char* pieceStart, SIZE_T piece) {
   const HitsMark before = MarkHits();
   SIZE_T carried = 0;
-  for (SIZE_T done = 0; done < region.RegionSize;) {
-    const SIZE_T wanted = std::min(piece, region.RegionSize - done);
+  for (SIZE_T done = 0; done < run.size;) {
+    const SIZE_T wanted = std::min(piece, run.size - done);
     // Reset for every read, so a read that fails without a count never passes for a full one.
     SIZE_T bytesRead = 0;
-    ReadProcessMemory(handle, region.BaseAddress + done, pieceStart, wanted, &bytesRead);
+    ReadProcessMemory(handle, run.base + done, pieceStart, wanted, &bytesRead);
     if (bytesRead != wanted) {
       RewindHits(before);
       return false;
     }
-    ScanRegionBuffer(pieceStart - carried, carried + wanted, region.BaseAddress + done - carried);
+    ScanRegionBuffer(pieceStart - carried, carried + wanted, run.base + done - carried);
     done += wanted;
     // Every piece but the last is a whole one, far longer than what is carried.
-    if (done < region.RegionSize) {
+    if (done < run.size) {
       carried = CarriedBytes;
       std::memmove(pieceStart - carried, pieceStart + wanted - carried, carried);
     }
@@ -59,16 +76,22 @@ bool CopyAndScanPieces(HANDLE handle, const MEMORY_BASIC_INFORMATION& region, un
   return true;
 }
 
-// Copies one region and scans the copy; a short copy is reported, not counted.
-void CopyAndScanRegion(HANDLE handle, const MEMORY_BASIC_INFORMATION& region) {
-  const SIZE_T piece = PieceSize(region.RegionSize);
-  // A region read whole needs exactly its size; pieces need room for the carried bytes before them.
-  const SIZE_T offset = piece == region.RegionSize ? 0 : PieceOffset;
+// Copies one run and scans the copy; a short copy is reported, not counted.
+void CopyAndScanRun(HANDLE handle, const ReadRun& run) {
+  const SIZE_T piece = PieceSize(run.size);
+  // A run read whole needs exactly its size; pieces need room for the carried bytes before them.
+  const SIZE_T offset = piece == run.size ? 0 : PieceOffset;
   void* buffer = VirtualAlloc(nullptr, offset + piece, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (buffer == nullptr) throw std::bad_alloc();
-  const bool whole = CopyAndScanPieces(handle, region, static_cast<unsigned char*>(buffer) + offset, piece);
+  const bool whole = CopyAndScanPieces(handle, run, static_cast<unsigned char*>(buffer) + offset, piece);
   VirtualFree(buffer, 0, MEM_RELEASE);
   if (!whole) WriteOutputLine("Err!");
+}
+
+// Copies the pending run if it can hold the RAM, and leaves none pending.
+void FinishRun(HANDLE handle, ReadRun& run) {
+  if (run.size >= MainRamSize) CopyAndScanRun(handle, run);
+  run.size = 0;
 }
 
 }  // namespace
@@ -87,14 +110,27 @@ void ScanAddressSpace(HANDLE handle) {
   GetSystemInfo(&info);
   const ULONG_PTR bound = info.lpMaximumApplicationAddress;
   ULONG_PTR address = 0;
+  ReadRun run = {0, 0, 0};
   while (address < bound) {
     MEMORY_BASIC_INFORMATION region;
-    if (VirtualQueryEx(handle, address, &region, sizeof region) == 0) return;
-    if (Qualifies(region)) CopyAndScanRegion(handle, region);
+    if (VirtualQueryEx(handle, address, &region, sizeof region) == 0) break;
+    if (!Copyable(region)) {
+      FinishRun(handle, run);
+    } else if (Continues(run, region)) {
+      run.size += region.RegionSize;
+    } else {
+      FinishRun(handle, run);
+      run = ReadRun{region.BaseAddress, region.RegionSize, region.AllocationBase};
+    }
+    // A region that joins no other is read at once, before the next query.
+    if (!JoinsRegionsOfOneAllocation) FinishRun(handle, run);
     const ULONG_PTR next = region.BaseAddress + region.RegionSize;
     // An empty region, or one that ends at the top of the address space, would
     // otherwise send the walk round for ever.
-    if (next <= address) return;
+    if (next <= address) break;
     address = next;
   }
+  // The walk's end, or a query that failed, ends the run that was pending: its
+  // regions were seen readable, and a target that has gone reads short.
+  FinishRun(handle, run);
 }

@@ -1,6 +1,8 @@
 // The walk over the emulator's address space: every committed region large
 // enough to hold the emulated main RAM is copied (whole, or in pieces where
-// the build reads in pieces) and scanned for markers.
+// the build reads in pieces) and scanned for markers. Where the build joins
+// them, a region is each run of consecutive readable regions of one
+// allocation, however its pages are protected.
 #pragma once
 
 #include <cstddef>

@@ -1,8 +1,9 @@
 // How wide a host address is, fixed when the tool is built, and what follows
 // from it. This is the one place that knows: the 32-bit Windows tool keeps
 // 32-bit addresses and reads every region whole; the 64-bit tools reach the
-// whole 64-bit address space, read regions in small pieces and count views
-// of one memory, mapped more than once, as one sighting of the RAM. The native
+// whole 64-bit address space, read regions in small pieces, read a mapping
+// whose pages differ in protection as one region, and count views of one
+// memory, mapped more than once, as one sighting of the RAM. The native
 // build also compiles its unit tests at 32 bits (MIRVANE_ADDRESS_BITS=32), so
 // the rules of both widths are tested on every machine.
 #pragma once
@@ -26,6 +27,8 @@ typedef std::uint32_t HostWord;
 const HostWord ReadPieceSize = 0;
 // Every sighting of a marker counts, even where two are views of one memory.
 const bool MergesRamViews = false;
+// Each region the system reports is read on its own, whatever its protection.
+const bool JoinsRegionsOfOneAllocation = false;
 #elif MIRVANE_ADDRESS_BITS == 64
 typedef std::uint64_t HostWord;
 // Regions are read in pieces of 1 MiB into one small buffer that stays in the
@@ -34,6 +37,11 @@ const HostWord ReadPieceSize = 0x100000;
 // Emulators map their RAM more than once: sightings of the RAM that the system
 // shows to be views of the same memory count as one, the lowest.
 const bool MergesRamViews = true;
+// Emulators write-protect pages of their RAM (translated code, dirty tracking),
+// and the system then reports one region per run of equal protection: the
+// consecutive readable regions of one allocation are read as one, and memory
+// the system marks unreadable is passed over unread.
+const bool JoinsRegionsOfOneAllocation = true;
 #else
 #error "MIRVANE_ADDRESS_BITS is 32 or 64"
 #endif

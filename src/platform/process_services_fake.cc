@@ -13,6 +13,13 @@ struct FakeProcess {
   platform::DWORD parentPid;
 };
 
+// Pages of a region given another protection; later ones over earlier ones.
+struct FakeProtection {
+  platform::SIZE_T offset;
+  platform::SIZE_T size;
+  platform::DWORD protect;
+};
+
 struct FakeRegion {
   platform::ULONG_PTR base;
   platform::SIZE_T size;
@@ -21,6 +28,7 @@ struct FakeRegion {
   std::map<platform::SIZE_T, std::string> contents;  // offset -> bytes; the rest reads as zeros
   int object;                                        // 0, or the shared memory this is a view of
   platform::SIZE_T objectOffset;                     // where in it the view starts
+  std::vector<FakeProtection> protections;
 };
 
 struct FakeSnapshot {
@@ -66,6 +74,42 @@ std::map<platform::SIZE_T, std::string>& ContentsOf(FakeRegion& region, platform
   return region.object != 0 ? System.objects[region.object] : region.contents;
 }
 
+platform::DWORD ProtectionAt(const FakeRegion& region, platform::SIZE_T offset) {
+  platform::DWORD protect = platform::PAGE_READWRITE;
+  for (const FakeProtection& p : region.protections) {
+    if (offset >= p.offset && offset - p.offset < p.size) protect = p.protect;
+  }
+  return protect;
+}
+
+// The stretch [begin, end) of the region around `offset` whose pages share one protection.
+void SameProtection(const FakeRegion& region, platform::SIZE_T offset, platform::SIZE_T& begin,
+                    platform::SIZE_T& end) {
+  const platform::DWORD protect = ProtectionAt(region, offset);
+  begin = 0;
+  end = region.size;
+  for (const FakeProtection& p : region.protections) {
+    for (platform::SIZE_T edge : {p.offset, p.offset + p.size}) {
+      if (edge <= offset && edge > begin && ProtectionAt(region, edge - 1) != protect) begin = edge;
+      if (edge > offset && edge < end && ProtectionAt(region, edge) != protect) end = edge;
+    }
+  }
+}
+
+bool ReadableProtection(platform::DWORD protect) {
+  return (protect & 0xEE) != 0 && (protect & platform::PAGE_GUARD) == 0;
+}
+
+// Where reading from `offset` on stops: at the first page that can't be read.
+platform::SIZE_T ReadableEnd(const FakeRegion& region, platform::SIZE_T offset) {
+  platform::SIZE_T begin = 0;
+  platform::SIZE_T end = offset;
+  while (end < region.size && ReadableProtection(ProtectionAt(region, end))) {
+    SameProtection(region, end, begin, end);
+  }
+  return std::min(end, region.readable);
+}
+
 void InsertRegion(const FakeRegion& region) {
   // Kept in address order, so a gap's end is the next region's base.
   size_t at = 0;
@@ -86,11 +130,16 @@ void FailSnapshot() { System.snapshotFails = true; }
 void RefuseOpen() { System.openRefused = true; }
 
 void AddRegion(ULONG_PTR base, SIZE_T size, DWORD state) {
-  InsertRegion(FakeRegion{base, size, state, size, {}, 0, 0});
+  InsertRegion(FakeRegion{base, size, state, size, {}, 0, 0, {}});
 }
 
 void MapView(ULONG_PTR base, SIZE_T size, int object, SIZE_T offset) {
-  InsertRegion(FakeRegion{base, size, platform::MEM_COMMIT, size, {}, object, offset});
+  InsertRegion(FakeRegion{base, size, platform::MEM_COMMIT, size, {}, object, offset, {}});
+}
+
+void Protect(ULONG_PTR address, SIZE_T size, DWORD protect) {
+  FakeRegion* region = RegionHolding(address);
+  if (region != nullptr) region->protections.push_back({address - region->base, size, protect});
 }
 
 void Put(ULONG_PTR address, const std::string& bytes) {
@@ -196,23 +245,28 @@ SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMA
   }
   std::memset(lpBuffer, 0, sizeof *lpBuffer);
   if (const FakeRegion* region = RegionHolding(lpAddress)) {
-    lpBuffer->BaseAddress = region->base;
-    lpBuffer->RegionSize = region->size;
+    SIZE_T begin = 0;
+    SIZE_T end = 0;
+    SameProtection(*region, lpAddress - region->base, begin, end);
+    lpBuffer->BaseAddress = region->base + begin;
+    lpBuffer->AllocationBase = region->base;
+    lpBuffer->RegionSize = end - begin;
     lpBuffer->State = region->state;
+    if ((region->state & MEM_COMMIT) != 0) lpBuffer->Protect = ProtectionAt(*region, begin);
     lpBuffer->Type = region->object != 0 ? MEM_MAPPED : MEM_PRIVATE;
-  } else {
-    // A gap: free up to the next region, or to the top of the 32-bit space.
-    ULONG_PTR end = 0;
-    for (const FakeRegion& r : System.regions) {
-      if (r.base > lpAddress) {
-        end = r.base;
-        break;
-      }
-    }
-    lpBuffer->BaseAddress = lpAddress & ~static_cast<ULONG_PTR>(0xFFF);
-    lpBuffer->RegionSize = end - lpBuffer->BaseAddress;  // wraps to the top when end is 0
-    lpBuffer->State = MEM_FREE;
+    return sizeof(MEMORY_BASIC_INFORMATION);
   }
+  // A gap: free up to the next region, or to the top of the 32-bit space.
+  ULONG_PTR end = 0;
+  for (const FakeRegion& r : System.regions) {
+    if (r.base > lpAddress) {
+      end = r.base;
+      break;
+    }
+  }
+  lpBuffer->BaseAddress = lpAddress & ~static_cast<ULONG_PTR>(0xFFF);
+  lpBuffer->RegionSize = end - lpBuffer->BaseAddress;  // wraps to the top when end is 0
+  lpBuffer->State = MEM_FREE;
   lpBuffer->AllocationBase = lpBuffer->BaseAddress;
   return sizeof(MEMORY_BASIC_INFORMATION);
 }
@@ -226,7 +280,8 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
   FakeRegion* region = RegionHolding(lpBaseAddress);
   if (region == nullptr) return FALSE;
   const SIZE_T offset = lpBaseAddress - region->base;
-  const SIZE_T available = region->readable > offset ? region->readable - offset : 0;
+  const SIZE_T readableEnd = ReadableEnd(*region, offset);
+  const SIZE_T available = readableEnd > offset ? readableEnd - offset : 0;
   const SIZE_T copied = std::min(nSize, available);
   if (copied == 0) return FALSE;
   unsigned char* out = static_cast<unsigned char*>(lpBuffer);

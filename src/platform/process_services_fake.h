@@ -30,6 +30,11 @@ void AddRegion(ULONG_PTR base, SIZE_T size, DWORD state);
 // SameMemoryBehind holds for two ranges that lie wholly in views of one object
 // at the same offsets.
 void MapView(ULONG_PTR base, SIZE_T size, int object, SIZE_T offset);
+// Gives the pages of [address, address + size), inside one region, another
+// protection (regions start as PAGE_READWRITE): as on Windows, the region is
+// then reported as one region per run of equal protection, all with its base as
+// AllocationBase, and a read stops at the first page that can't be read.
+void Protect(ULONG_PTR address, SIZE_T size, DWORD protect);
 void Put(ULONG_PTR address, const std::string& bytes);     // into the region holding it
 void LimitReadable(ULONG_PTR base, SIZE_T readableBytes);  // short reads of that region
 void FailQueryAt(ULONG_PTR address);

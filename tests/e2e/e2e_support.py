@@ -193,10 +193,11 @@ def start_standin(setting, scenario, milliseconds=None):
     expect = int(re.search(rb"expect 0x([0-9A-F]{8,16})\r?\n", data).group(1), 16)
     cut_short = re.search(rb"cut-short 0x([0-9A-F]{8,16})\r?\n", data)
     # The 64-bit tools count views of one memory as one sighting, the lowest
-    # view; the 32-bit one sees the RAM once per view.
-    views = re.search(rb"views 0x([0-9A-F]{8,16})\r?\n", data)
-    if views and setting["address_bits"] == 64:
-        expect = int(views.group(1), 16)
+    # view, and read a mapping whose pages differ in protection as one region;
+    # the 32-bit one sees the RAM once per view, and each region alone.
+    wide = re.search(rb"wide 0x([0-9A-F]{8,16})\r?\n", data)
+    if wide and setting["address_bits"] == 64:
+        expect = int(wide.group(1), 16)
     return {"process": process, "pid": pid, "expect": expect,
             "cut_short": int(cut_short.group(1), 16) if cut_short else None}
 

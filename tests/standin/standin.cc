@@ -11,9 +11,10 @@
 // Output, one line each, flushed: "pid N", "expect 0x........", "ready";
 // before "ready", where the scenario has one, "cut-short 0x........": what
 // Mirvane reports when its walk ends at the scenario's big region; and
-// "views 0x........": what a tool that counts views of one memory as one
-// sighting reports (the lowest view), where the RAM's memory is mapped more
-// than once and "expect" is what a tool that counts every view reports.
+// "wide 0x........": what the 64-bit tools report where the 32-bit one, which
+// "expect" is for, reports otherwise: they count views of one memory as one
+// sighting (the lowest view), and read a mapping whose pages differ in
+// protection as one region.
 // Addresses have eight hex digits, more where they lie above 4 GiB.
 // Exit status: 0 after a normal stop, 1 when the scenario could not be staged,
 // 2 on wrong usage, 3 when this platform can't stage the scenario at all.
@@ -48,6 +49,22 @@ const bool WideAddresses = UINTPTR_MAX > 0xFFFFFFFFu;
 // same layout an eighth the size.
 const std::uint64_t GuestSpaceSize = WideAddresses ? 0xC0000000 : 0x18000000;
 const std::uint64_t GuestRamViews[4] = {0, MainRamSize, GuestSpaceSize / 3 * 2, GuestSpaceSize / 6 * 5};
+// A recompiler's layout: one section of 8 MiB (2 MiB of it the RAM) mapped as
+// a view it write-protects page by page, an unprotected view, and four 2 MiB
+// fast-memory views in a range of the guest's 4 GiB (an eighth of it in a
+// 32-bit process), at the segments that show the RAM and 6 MiB on.
+const std::uint64_t SectionSize = 0x800000;
+const std::uint64_t FastMemorySize = WideAddresses ? 0x100000000 : 0x20000000;
+const std::uint64_t FastMemoryRamViews[4] = {0, FastMemorySize / 2, FastMemorySize / 2 + FastMemorySize / 8,
+                                             FastMemorySize / 2 + 0x600000};
+// Pages of the RAM that hold translated code: the kernel's first page and the
+// marker program's, which it loads at 0x10000.
+const std::uint64_t CodePages[2] = {0, 0x10000};
+// A state-tracking core's block, mapped twice, its RAM deep inside on a 4-byte
+// step; one view is dirty-tracked, every other 64 KiB of it read-only.
+const std::uint64_t TrackedBlockSize = 0x2000000;  // 32 MiB
+const std::uint64_t TrackedRamOffset = 0x1234564;
+const std::uint64_t TrackedStripe = 0x10000;
 
 enum Marker { StartMarker = 0, EndMarker = 1 };
 
@@ -100,6 +117,9 @@ enum Scenario {
   ViewsAndCopy,
   TwoCopies,
   TwoMemories,
+  ViewsWriteProtected,
+  BlockMappedTwiceTracked,
+  RamWithReadOnlyPage,
   ScenarioCount
 };
 
@@ -131,6 +151,9 @@ const char* const ScenarioNames[ScenarioCount] = {
     "views-and-copy",
     "two-copies",
     "two-memories",
+    "views-write-protected",
+    "block-mapped-twice-tracked",
+    "ram-with-read-only-page",
 };
 
 const char* const ScenarioDescriptions[ScenarioCount] = {
@@ -162,6 +185,11 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "the RAM's memory mapped twice, and a private copy of its bytes (not found)",
     "two private copies of the RAM (not found)",
     "two shared memories with RAM images that differ, each mapped twice (not found)",
+    "an 8 MiB section mapped six times, its code pages read-only in five views (64-bit: the lowest; "
+    "32-bit: not found)",
+    "a 32 MiB block mapped twice, the lower view read-only in every other 64 KiB (64-bit: the lower; "
+    "32-bit: the upper)",
+    "the RAM in one private region with a read-only page inside it (64-bit: found; 32-bit: not found)",
 };
 
 // The outcome of staging: the base Mirvane should report, or why there is none.
@@ -170,10 +198,13 @@ struct Staging {
   std::uint64_t expected;
   const char* problem;
   std::uint64_t cutShort;  // the base a walk that ends at the big region reports (0: no such region)
-  std::uint64_t views;     // the lowest view of the RAM's memory mapped more than once (0: not so mapped)
+  std::uint64_t wide;      // what the 64-bit tools report where it differs from `expected` (0: it doesn't)
 };
 
 Staging Staged(std::uint64_t expected) { return Staging{0, expected, nullptr, 0, 0}; }
+Staging StagedWide(std::uint64_t expected, std::uint64_t wide) {
+  return Staging{0, expected, nullptr, 0, wide};
+}
 Staging Failed(const char* problem) { return Staging{1, 0, problem, 0, 0}; }
 Staging Unsupported(const char* problem) { return Staging{3, 0, problem, 0, 0}; }
 
@@ -231,9 +262,53 @@ unsigned char* MapRamViews(int count, bool fastMemory, unsigned char firstByte) 
 // Every view holds the RAM: counted one by one, it is seen more than once.
 Staging StagedAsViews(const unsigned char* lowestView) {
   if (!lowestView) return Failed("can't map the views where the scenario needs them");
-  Staging staging = Staged(0);
-  staging.views = AddressOf(lowestView);
-  return staging;
+  return StagedWide(0, AddressOf(lowestView));
+}
+
+// Makes the RAM's code pages read-only in a view of it.
+bool ProtectCodePages(unsigned char* ramView) {
+  for (std::uint64_t page : CodePages) {
+    if (!MakeReadOnly(ramView + page, PageSize)) return false;
+  }
+  return true;
+}
+
+// The recompiler's six views; returns the lowest, null on failure.
+unsigned char* MapProtectedViews() {
+  const int memory = CreateSharedMemory(SectionSize);
+  unsigned char* const isProtected = memory < 0 ? nullptr : MapSharedView(memory, SectionSize, PlaceLow);
+  unsigned char* const unprotected = isProtected ? MapSharedView(memory, SectionSize, PlaceLow) : nullptr;
+  unsigned char* const fast =
+      unprotected ? ReserveRange(FastMemorySize, WideAddresses ? PlaceAbove4GiB : PlaceAnywhere) : nullptr;
+  if (!fast) return nullptr;
+  unsigned char* lowest = isProtected < unprotected ? isProtected : unprotected;
+  for (std::uint64_t offset : FastMemoryRamViews) {
+    if (!MapSharedViewAt(memory, MainRamSize, fast + offset)) return nullptr;
+    if (fast + offset < lowest) lowest = fast + offset;
+  }
+  PlaceRam(lowest);
+  if (!ProtectCodePages(isProtected)) return nullptr;
+  for (std::uint64_t offset : FastMemoryRamViews) {
+    if (!ProtectCodePages(fast + offset)) return nullptr;
+  }
+  return lowest;
+}
+
+// The block mapped twice, the lower view dirty-tracked; the lower view's RAM
+// in `lowerRam`, the upper's in `upperRam`.
+bool MapTrackedBlock(unsigned char*& lowerRam, unsigned char*& upperRam) {
+  const int memory = CreateSharedMemory(TrackedBlockSize);
+  unsigned char* const one = memory < 0 ? nullptr : MapSharedView(memory, TrackedBlockSize, PlaceLow);
+  unsigned char* const other = one ? MapSharedView(memory, TrackedBlockSize, PlaceLow) : nullptr;
+  if (!other) return false;
+  unsigned char* const lower = one < other ? one : other;
+  lowerRam = lower + TrackedRamOffset;
+  upperRam = (one < other ? other : one) + TrackedRamOffset;
+  PlaceRam(lowerRam);
+  for (std::uint64_t at = TrackedStripe; at < TrackedBlockSize; at += 2 * TrackedStripe) {
+    if (!MakeReadOnly(lower + at, TrackedStripe)) return false;
+  }
+  return true;
 }
 
 // A region whose first read changes it (or ends us), then a region with the RAM.
@@ -417,6 +492,20 @@ Staging StageScenario(Scenario scenario) {
     case TwoMemories:
       if (!MapRamViews(2, false, 1) || !MapRamViews(2, false, 2)) break;
       return Staged(0);
+    // At 32 bits each view's start marker lies alone in a page-sized region,
+    // while the end marker is seen in two views.
+    case ViewsWriteProtected: return StagedAsViews(MapProtectedViews());
+    case BlockMappedTwiceTracked: {
+      unsigned char* lowerRam = nullptr;
+      unsigned char* upperRam = nullptr;
+      if (!MapTrackedBlock(lowerRam, upperRam)) break;
+      return StagedWide(AddressOf(upperRam), AddressOf(lowerRam));
+    }
+    case RamWithReadOnlyPage:
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      PlaceRam(region);
+      if (!MakeReadOnly(region + CodePages[1], PageSize)) break;
+      return StagedWide(0, AddressOf(region));
     case ScenarioCount: break;
   }
   return Failed("can't commit a region where the scenario needs it");
@@ -473,7 +562,7 @@ int main(int argc, char** argv) {
   if (staging.cutShort != 0) {
     std::printf("cut-short 0x%08llX\n", static_cast<unsigned long long>(staging.cutShort));
   }
-  if (staging.views != 0) std::printf("views 0x%08llX\n", static_cast<unsigned long long>(staging.views));
+  if (staging.wide != 0) std::printf("wide 0x%08llX\n", static_cast<unsigned long long>(staging.wide));
   std::printf("ready\n");
   std::fflush(stdout);
   WaitForStop(milliseconds);

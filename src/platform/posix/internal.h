@@ -25,6 +25,23 @@ const std::uint64_t AddressSpaceEnd = MIRVANE_ADDRESS_BITS == 32 ? 0x100000000ul
 std::size_t PageSize();
 DWORD ProcessorCount();
 
+// maps.cc
+struct Mapping {
+  std::uint64_t start;
+  std::uint64_t end;
+  bool readable;
+  bool writable;
+  bool executable;
+  bool shared;           // writes show in every shared mapping of the file (the 's' flag)
+  std::uint64_t offset;  // in the file, at `start`
+  std::uint64_t device;  // major << 32 | minor
+  std::uint64_t inode;   // 0 for memory of no file
+  // Where the mapping that this line continues starts (its own start where it
+  // continues none): the lines of one mapping whose pages differ in
+  // protection, or that the kernel split otherwise, share it.
+  std::uint64_t allocationBase;
+};
+
 // handles.cc
 enum HandleKind { SnapshotHandle = 1, ProcessHandle = 2 };
 
@@ -36,6 +53,12 @@ struct HandleRecord {
   pid_t pid;                            // process
   int procDirFd;                        // process: /proc/PID, bound to that very process
   int memFd;                            // process: /proc/PID/mem
+  // process: its maps lines, in address order, as one reading of
+  // /proc/PID/maps took them; read again when a region query asks below the
+  // one before (a new walk) or after a read came back short.
+  std::vector<Mapping> maps;
+  bool mapsCurrent;
+  std::uint64_t lastQueried;  // the page the last region query asked about
 };
 
 // The live record behind `handle` if it is one of that kind, else null.
@@ -56,31 +79,12 @@ struct StatFields {
 bool ReadStat(int dirFd, const char* path, StatFields& stat);
 
 // maps.cc
-struct Mapping {
-  std::uint64_t start;
-  std::uint64_t end;
-  bool readable;
-  bool writable;
-  bool executable;
-  bool shared;           // writes show in every shared mapping of the file (the 's' flag)
-  std::uint64_t offset;  // in the file, at `start`
-  std::uint64_t device;  // major << 32 | minor
-  std::uint64_t inode;   // 0 for memory of no file
-};
-
-// Reads /proc/PID/maps line by line, so a query can stop at the address it asked for.
-struct MapsReader {
-  int fd;
-  std::string text;
-  std::size_t parsed;
-  bool atEnd;
-};
-
-enum MapsResult { MapsLine, MapsEnd, MapsError };
-
-// The caller closes reader.fd once OpenMaps succeeded.
-bool OpenMaps(const HandleRecord& process, MapsReader& reader);
-MapsResult NextMapping(MapsReader& reader, Mapping& mapping);
+// The process's maps lines: those of the last reading where it is current,
+// else of a new one taken now; null when /proc/PID/maps can't be read.
+const std::vector<Mapping>* CurrentMaps(HandleRecord& process);
+// The first of the lines that ends above `address`: the one holding it, or the next.
+std::vector<Mapping>::const_iterator FirstEndingAbove(const std::vector<Mapping>& maps,
+                                                      std::uint64_t address);
 
 }  // namespace posix
 }  // namespace platform

@@ -22,17 +22,15 @@ const std::size_t LargestTransfer = 0x40000000;  // per system call, below every
 // How many bytes from `from` lie in readable mappings without a gap. Reads
 // through /proc/PID/mem may reach pages that the process itself cannot read;
 // this keeps them out, as process_vm_readv does.
-std::size_t ReadableLength(const posix::HandleRecord& process, std::uint64_t from, std::size_t length) {
-  posix::MapsReader reader;
-  if (!posix::OpenMaps(process, reader)) return 0;
+std::size_t ReadableLength(posix::HandleRecord& process, std::uint64_t from, std::size_t length) {
+  const std::vector<posix::Mapping>* maps = posix::CurrentMaps(process);
+  if (maps == nullptr) return 0;
   std::uint64_t reached = from;
-  posix::Mapping mapping;
-  while (reached < from + length && posix::NextMapping(reader, mapping) == posix::MapsLine) {
-    if (mapping.end <= reached) continue;
-    if (mapping.start > reached || !mapping.readable) break;
-    reached = mapping.end;
+  for (auto mapping = posix::FirstEndingAbove(*maps, from); mapping != maps->end() && reached < from + length;
+       ++mapping) {
+    if (mapping->start > reached || !mapping->readable) break;
+    reached = mapping->end;
   }
-  close(reader.fd);
   return static_cast<std::size_t>(std::min<std::uint64_t>(reached - from, length));
 }
 
@@ -58,7 +56,7 @@ std::size_t CopyWithVmRead(const posix::HandleRecord& process, std::uint64_t bas
   return done;
 }
 
-std::size_t CopyWithProcMem(const posix::HandleRecord& process, std::uint64_t base, char* buffer,
+std::size_t CopyWithProcMem(posix::HandleRecord& process, std::uint64_t base, char* buffer,
                             std::size_t size) {
   std::size_t readable = ReadableLength(process, base, size);
   std::size_t done = 0;
@@ -90,6 +88,8 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
   std::size_t copied = CopyWithVmRead(*process, base, buffer, size, refused);
   if (refused) copied += CopyWithProcMem(*process, base + copied, buffer + copied, size - copied);
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = static_cast<SIZE_T>(copied);
+  // The memory changed since the maps were read (or was never there): read them again.
+  if (copied != nSize) process->mapsCurrent = false;
   return copied == nSize ? TRUE : FALSE;
 }
 

@@ -1,5 +1,5 @@
-// VirtualQueryEx over /proc/PID/maps: each maps line below AddressSpaceEnd is
-// a region of its own, the gaps between them are free regions.
+// VirtualQueryEx over /proc/PID/maps, read once per walk: each maps line below
+// AddressSpaceEnd is a region of its own, the gaps between them are free regions.
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,10 +9,6 @@
 
 namespace platform {
 namespace {
-
-const DWORD PAGE_EXECUTE = 0x10;
-const DWORD PAGE_EXECUTE_READ = 0x20;
-const DWORD PAGE_EXECUTE_READWRITE = 0x40;
 
 DWORD ProtectionOf(const posix::Mapping& mapping) {
   if (mapping.executable) {
@@ -39,35 +35,30 @@ SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMA
   if (process == nullptr || lpBuffer == nullptr || dwLength < sizeof(MEMORY_BASIC_INFORMATION)) {
     return 0;
   }
-  posix::MapsReader reader;
-  if (!posix::OpenMaps(*process, reader)) return 0;
   const std::uint64_t page = lpAddress & ~static_cast<std::uint64_t>(posix::PageSize() - 1);
-  std::uint64_t freeEnd = posix::AddressSpaceEnd;
-  posix::Mapping mapping;
-  posix::MapsResult result;
-  while ((result = posix::NextMapping(reader, mapping)) == posix::MapsLine) {
-    if (mapping.start >= posix::AddressSpaceEnd) break;
-    if (mapping.end <= page) continue;
-    if (mapping.start > page) {
-      freeEnd = mapping.start;
-      break;
-    }
-    // Each maps line is a region of its own, even where its neighbour looks alike.
-    close(reader.fd);
-    FillRegion(*lpBuffer, page, std::min(mapping.end, posix::AddressSpaceEnd));
-    bool accessible = mapping.readable || mapping.writable || mapping.executable;
-    lpBuffer->AllocationBase = static_cast<ULONG_PTR>(mapping.start);
-    lpBuffer->AllocationProtect = ProtectionOf(mapping);
-    lpBuffer->State = accessible ? MEM_COMMIT : MEM_RESERVE;
-    lpBuffer->Protect = accessible ? ProtectionOf(mapping) : 0;
-    lpBuffer->Type = mapping.inode != 0 ? MEM_MAPPED : MEM_PRIVATE;
+  // A walk asks in increasing order: a question below the last one begins another.
+  if (page <= process->lastQueried) process->mapsCurrent = false;
+  process->lastQueried = page;
+  const std::vector<posix::Mapping>* maps = posix::CurrentMaps(*process);
+  if (maps == nullptr) return 0;
+  const auto mapping = posix::FirstEndingAbove(*maps, page);
+  if (mapping == maps->end() || mapping->start >= posix::AddressSpaceEnd || mapping->start > page) {
+    const std::uint64_t freeEnd =
+        mapping == maps->end() ? posix::AddressSpaceEnd : std::min(mapping->start, posix::AddressSpaceEnd);
+    FillRegion(*lpBuffer, page, freeEnd);
+    lpBuffer->State = MEM_FREE;
+    lpBuffer->Protect = PAGE_NOACCESS;
     return sizeof(MEMORY_BASIC_INFORMATION);
   }
-  close(reader.fd);
-  if (result == posix::MapsError) return 0;
-  FillRegion(*lpBuffer, page, freeEnd);
-  lpBuffer->State = MEM_FREE;
-  lpBuffer->Protect = PAGE_NOACCESS;
+  // Each maps line is a region of its own, as Windows reports one region per
+  // run of equal protection; the lines of one mapping share its AllocationBase.
+  FillRegion(*lpBuffer, page, std::min(mapping->end, posix::AddressSpaceEnd));
+  const bool accessible = mapping->readable || mapping->writable || mapping->executable;
+  lpBuffer->AllocationBase = static_cast<ULONG_PTR>(mapping->allocationBase);
+  lpBuffer->AllocationProtect = ProtectionOf(*mapping);
+  lpBuffer->State = accessible ? MEM_COMMIT : MEM_RESERVE;
+  lpBuffer->Protect = accessible ? ProtectionOf(*mapping) : 0;
+  lpBuffer->Type = mapping->inode != 0 ? MEM_MAPPED : MEM_PRIVATE;
   return sizeof(MEMORY_BASIC_INFORMATION);
 }
 

@@ -3,8 +3,6 @@
 // objects are files too, and a deleted file keeps its inode) at the same
 // offsets. A range may span several maps lines, as where part of a view is
 // write-protected.
-#include <unistd.h>
-
 #include <cstdint>
 
 #include "platform/posix/internal.h"
@@ -20,26 +18,21 @@ struct FileSpan {
 
 // Whether every byte of the range lies in shared mappings of one file, at
 // offsets that run on with the addresses; `span` tells which file and where.
-bool SharedFileSpan(const posix::HandleRecord& process, std::uint64_t from, std::uint64_t size,
+bool SharedFileSpan(const std::vector<posix::Mapping>& maps, std::uint64_t from, std::uint64_t size,
                     FileSpan& span) {
-  posix::MapsReader reader;
-  if (!posix::OpenMaps(process, reader)) return false;
   const std::uint64_t to = from + size;
   std::uint64_t reached = from;
-  posix::Mapping mapping;
-  while (reached < to && posix::NextMapping(reader, mapping) == posix::MapsLine) {
-    if (mapping.end <= reached) continue;
-    if (mapping.start > reached || !mapping.shared || mapping.inode == 0) break;
-    const std::uint64_t offsetThere = mapping.offset + (reached - mapping.start);
+  for (auto mapping = posix::FirstEndingAbove(maps, from); mapping != maps.end() && reached < to; ++mapping) {
+    if (mapping->start > reached || !mapping->shared || mapping->inode == 0) break;
+    const std::uint64_t offsetThere = mapping->offset + (reached - mapping->start);
     if (reached == from) {
-      span = FileSpan{mapping.device, mapping.inode, offsetThere};
-    } else if (mapping.device != span.device || mapping.inode != span.inode ||
+      span = FileSpan{mapping->device, mapping->inode, offsetThere};
+    } else if (mapping->device != span.device || mapping->inode != span.inode ||
                offsetThere != span.offset + (reached - from)) {
       break;
     }
-    reached = mapping.end;
+    reached = mapping->end;
   }
-  close(reader.fd);
   return reached >= to;
 }
 
@@ -51,10 +44,12 @@ BOOL SameMemoryBehind(HANDLE hProcess, ULONG_PTR first, ULONG_PTR second, SIZE_T
       first > posix::AddressSpaceEnd - size || second > posix::AddressSpaceEnd - size) {
     return FALSE;
   }
+  // The maps as the walk read them: the views were seen in that memory.
+  const std::vector<posix::Mapping>* maps = posix::CurrentMaps(*process);
   FileSpan one;
   FileSpan other;
-  const bool same = SharedFileSpan(*process, first, size, one) &&
-                    SharedFileSpan(*process, second, size, other) && one.device == other.device &&
+  const bool same = maps != nullptr && SharedFileSpan(*maps, first, size, one) &&
+                    SharedFileSpan(*maps, second, size, other) && one.device == other.device &&
                     one.inode == other.inode && one.offset == other.offset;
   return same ? TRUE : FALSE;
 }
