@@ -65,7 +65,8 @@ bool ParseMapsLine(const char* line, MapsLine& parsed) {
     return false;
   }
   parsed.device = static_cast<std::uint64_t>(major) << 32 | minor;
-  parsed.readable = perms[0] == 'r';
+  // Write-only pages read as well, as the tool takes them.
+  parsed.readable = perms[0] == 'r' || perms[1] == 'w';
   parsed.shared = perms[3] == 's';
   const char* name = line + nameAt;
   parsed.pseudo = false;
