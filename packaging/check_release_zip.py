@@ -4,7 +4,9 @@ folder named like the zip, Mirvane.exe a 32-bit and Mirvane64.exe a 64-bit
 Windows program, the text files with Windows line ends and the batch file the
 repository's own. With
 --deb, the Linux package instead: as dpkg-deb --contents lists it, exactly the
-tool in usr/bin and the marker program in usr/share/mirvane.
+tool in usr/bin as Mirvane and mirvane, its manual page, the copyright file and
+changelog, and the marker program in usr/share/mirvane; and lintian must
+report no error and no warning on it.
 
   check_release_zip.py --source . --build build/win32
       checks build/win32/Mirvane-1.0-win32.zip as `--target package` made it
@@ -16,6 +18,7 @@ tool in usr/bin and the marker program in usr/share/mirvane.
 
 import argparse
 import glob
+import gzip
 import io
 import os
 import shutil
@@ -94,22 +97,34 @@ def check(path, source, build):
     return held, problems + check_markers(contents, build)
 
 
+DEB_FILES = ["usr/bin/Mirvane", "usr/bin/mirvane", "usr/share/doc/mirvane/changelog.gz",
+             "usr/share/doc/mirvane/copyright", "usr/share/man/man1/Mirvane.1.gz", "usr/share/man/man1/mirvane.1.gz"]
+# The lower-case command and the manual page's second name point at the real ones.
+DEB_LINKS = {"usr/bin/mirvane": "Mirvane", "usr/share/man/man1/Mirvane.1.gz": "mirvane.1.gz"}
+
+
 def check_deb(path, build):
     problems = []
-    wanted = sorted(["usr/bin/Mirvane"] + ["usr/share/mirvane/" + n for n in built_markers(build)])
+    wanted = sorted(DEB_FILES + ["usr/share/mirvane/" + n for n in built_markers(build)])
     listing = subprocess.run(["dpkg-deb", "--contents", path], check=True, capture_output=True,
                              text=True).stdout
-    # Lines as tar lists them: mode, owner, size, date, time, ./path
+    # Lines as tar lists them: mode, owner, size, date, time, ./path [-> target]
     modes = {}
+    links = {}
     for line in listing.splitlines():
         fields = line.split(None, 5)
         if len(fields) == 6 and not fields[0].startswith("d"):
-            modes[fields[5].split(" -> ")[0].removeprefix("./")] = fields[0]
+            name, _, target = fields[5].partition(" -> ")
+            modes[name.removeprefix("./")] = fields[0]
+            if fields[0].startswith("l"):
+                links[name.removeprefix("./")] = target
     held = sorted(modes)
     if held != wanted:
         problems.append("holds %s, should hold %s" % (held, wanted))
     if modes.get("usr/bin/Mirvane", "-rwxr-xr-x") != "-rwxr-xr-x":
         problems.append("usr/bin/Mirvane is not an executable for everyone: %s" % modes["usr/bin/Mirvane"])
+    if links != DEB_LINKS:
+        problems.append("its symbolic links are %s, should be %s" % (links, DEB_LINKS))
 
     tree = subprocess.run(["dpkg-deb", "--fsys-tarfile", path], check=True, capture_output=True).stdout
     contents = {}
@@ -119,7 +134,20 @@ def check_deb(path, build):
                 contents[os.path.basename(member.name)] = archive.extractfile(member).read()
     if not contents.get("Mirvane", b"").startswith(b"\x7fELF"):
         problems.append("usr/bin/Mirvane is not an ELF program")
-    return held, problems + check_markers(contents, build)
+    manual = gzip.decompress(contents.get("mirvane.1.gz", gzip.compress(b"")))
+    for needed in (b".TH MIRVANE 1", b"/usr/share/mirvane", b"ptrace_scope", b"EXIT STATUS", b"MIRRORED RAM"):
+        if needed not in manual:
+            problems.append("the manual page does not hold %r" % needed)
+    return held, problems + check_markers(contents, build) + lintian_problems(path)
+
+
+def lintian_problems(path):
+    """Debian's own check of the package: any error or warning fails it."""
+    found = subprocess.run(["lintian", "--fail-on", "error,warning", path], capture_output=True, text=True)
+    if found.returncode == 0:
+        return []
+    report = (found.stdout + found.stderr).strip().replace("\n", "; ")
+    return ["lintian: %s" % (report or "failed with status %d" % found.returncode)]
 
 
 def main():

@@ -1,11 +1,31 @@
 # The Linux install and its Debian package, mirvane_1.0_<arch>.deb: the tool
-# in bin/, the marker program in share/mirvane/ where the build made it.
+# in bin/ as Mirvane and mirvane, its manual page, the marker program in
+# share/mirvane/ where the build made it, the copyright file and changelog in
+# share/doc/mirvane/.
 #   cmake --install build/native [--prefix DIR]
 #   cmake --build --preset native --target package   (the .deb, for /usr)
 
 include(GNUInstallDirs)
 
+# Who answers for the package: its Maintainer field and changelog signature.
+set(MIRVANE_MAINTAINER "Brenlow_Works <mirvane@brenlow-works.invalid>"
+    CACHE STRING "The Debian package's maintainer, as Name <address>")
+
 install(TARGETS Mirvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+# The lower-case command users of Debian expect, and the manual page under both
+# names, compressed as Debian keeps them (gzip -n: the same bytes every build).
+set(MIRVANE_LINKS ${CMAKE_BINARY_DIR}/links)
+file(MAKE_DIRECTORY ${MIRVANE_LINKS})
+file(CREATE_LINK Mirvane ${MIRVANE_LINKS}/mirvane SYMBOLIC)
+file(CREATE_LINK mirvane.1.gz ${MIRVANE_LINKS}/Mirvane.1.gz SYMBOLIC)
+install(FILES ${MIRVANE_LINKS}/mirvane DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+set(MIRVANE_MANUAL ${CMAKE_BINARY_DIR}/mirvane.1.gz)
+add_custom_command(OUTPUT ${MIRVANE_MANUAL}
+  COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/mirvane.1 > ${MIRVANE_MANUAL}
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/mirvane.1)
+add_custom_target(manual_page ALL DEPENDS ${MIRVANE_MANUAL})
+install(FILES ${MIRVANE_MANUAL} ${MIRVANE_LINKS}/Mirvane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+        COMPONENT tool)
 # The marker program needs the MIPS cross tools, its CD image an ISO writer
 # (tessil/CMakeLists.txt); without them each is left out.
 set(MIRVANE_MARKER_FILES)
@@ -19,16 +39,29 @@ if(MIRVANE_MARKER_FILES)
   install(FILES ${MIRVANE_MARKER_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/mirvane COMPONENT tool)
 endif()
 
+# The copyright file and the changelog that Debian asks of every package.
+set(MIRVANE_DEB_DOC ${CMAKE_BINARY_DIR}/deb-doc)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in ${MIRVANE_DEB_DOC}/changelog @ONLY)
+set(MIRVANE_CHANGELOG ${MIRVANE_DEB_DOC}/changelog.gz)
+add_custom_command(OUTPUT ${MIRVANE_CHANGELOG}
+  COMMAND gzip -9nc ${MIRVANE_DEB_DOC}/changelog > ${MIRVANE_CHANGELOG}
+  DEPENDS ${MIRVANE_DEB_DOC}/changelog)
+add_custom_target(deb_changelog ALL DEPENDS ${MIRVANE_CHANGELOG})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${MIRVANE_CHANGELOG}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/mirvane COMPONENT tool)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME mirvane)
 set(CPACK_PACKAGE_VENDOR Brenlow_Works)
-set(CPACK_PACKAGE_CONTACT Brenlow_Works)  # the Maintainer field
+set(CPACK_PACKAGE_CONTACT ${MIRVANE_MAINTAINER})  # the Maintainer field
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "finds a PlayStation 1 emulator's main RAM in its process memory")
+# Lines of at most 80 characters, as Debian's tools show them.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Mirvane finds where a running PlayStation 1 emulator keeps the emulated console's\n\
-2 MiB main RAM in its own memory, by the markers that the marker program in\n\
-/usr/share/mirvane writes into it, and reports that address on standard output\n\
-and in its exit status.")
+    "Mirvane finds where a running PlayStation 1 emulator keeps the emulated\n\
+console's 2 MiB main RAM in its own memory, by the markers that the marker\n\
+program in /usr/share/mirvane writes into it, and reports that address on\n\
+standard output. Windows emulators run by Wine are found by their Windows\n\
+names.")
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 # One package of the tool component alone: a monolithic package would take
 # every install rule of the build, the tests' too.

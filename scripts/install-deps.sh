@@ -20,7 +20,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # files are unpacked here; tests/emulator points the emulator at its plugins.
 pcsxr_i386="$root/build/pcsxr-i386"
 
-packages=(cmake make g++ googletest python3 dpkg-dev)
+packages=(cmake make g++ googletest python3 dpkg-dev lintian)
 if [ "${1:-}" = bench ]; then
   packages+=(libbenchmark-dev scanmem)
 fi

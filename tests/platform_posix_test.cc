@@ -3,6 +3,7 @@
 #include "platform/process_services.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
@@ -10,6 +11,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -113,15 +115,16 @@ bool WaitUntilAsleep(pid_t pid) {
   return false;
 }
 
-// Starts `program` as `sleep 60` and returns once it sleeps in the new
-// program: the pipe closes at the exec, or carries the errno of a failed one.
-bool StartProgram(const char* program, Child& child) {
+// Starts `program` as `sleep 60` (or with another first argument) and returns
+// once it sleeps in the new program: the pipe closes at the exec, or carries
+// the errno of a failed one.
+bool StartProgram(const char* program, Child& child, const char* firstArgument = "sleep") {
   int sync[2];
   if (pipe2(sync, O_CLOEXEC) != 0) return false;
   child.release = -1;
   child.pid = fork();
   if (child.pid == 0) {
-    execl(program, "sleep", "60", static_cast<char*>(nullptr));
+    execl(program, firstArgument, "60", static_cast<char*>(nullptr));
     int error = errno;
     ssize_t ignored = write(sync[1], &error, sizeof error);
     (void)ignored;
@@ -217,23 +220,27 @@ TEST(ProcessSnapshot, ListsANewChildAfterItsParentAndAmongTheLast) {
   EXPECT_EQ(static_cast<DWORD>(getpid()), entries[sleeper].th32ParentProcessID);
 }
 
+// A copy of sleep at `path`.
+bool CopySleep(const std::string& path) {
+  std::string program;
+  int in = open(SleepPath(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  char chunk[65536];
+  for (ssize_t count; (count = read(in, chunk, sizeof chunk)) > 0;) program.append(chunk, count);
+  close(in);
+  int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+  if (out < 0) return false;
+  bool written = write(out, program.data(), program.size()) == static_cast<ssize_t>(program.size());
+  close(out);
+  return written;
+}
+
 // A program whose name holds blanks and parentheses, and whose file is gone:
 // the name comes without the kernel's " (deleted)", and the fields of its
 // stat line behind the name are still read right.
 TEST(ProcessSnapshot, NamesADeletedProgramWithParenthesesInItsName) {
   const std::string path = ::testing::TempDir() + "/sl (e) p) x";
-  std::string program;
-  {
-    int in = open(SleepPath(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(in, 0);
-    char chunk[65536];
-    for (ssize_t count; (count = read(in, chunk, sizeof chunk)) > 0;) program.append(chunk, count);
-    close(in);
-  }
-  int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
-  ASSERT_GE(out, 0);
-  ASSERT_EQ(static_cast<ssize_t>(program.size()), write(out, program.data(), program.size()));
-  close(out);
+  ASSERT_TRUE(CopySleep(path));
   Child child;
   bool started = StartProgram(path.c_str(), child);
   unlink(path.c_str());
@@ -246,6 +253,41 @@ TEST(ProcessSnapshot, NamesADeletedProgramWithParenthesesInItsName) {
   EXPECT_STREQ("sl (e) p) x", entries[index].szExeFile);
   EXPECT_EQ(static_cast<DWORD>(getpid()), entries[index].th32ParentProcessID);
   EXPECT_EQ(1u, entries[index].cntThreads);
+}
+
+// Wine's loader runs a Windows program with the program's path first in its
+// command line: such a process is listed by that program's file name. Copies
+// of sleep stand in for the loader, under each name it has had.
+TEST(ProcessSnapshot, NamesAProgramUnderWineByItsWindowsFileName) {
+  const struct {
+    const char* loader;
+    const char* firstArgument;
+    const char* listedAs;
+  } cases[] = {
+      {"wine64", "C:\\Program Files\\ePSXe\\ePSXe.exe", "ePSXe.exe"},
+      {"wine", "/home/user/games/many_win.exe", "many_win.exe"},
+      {"wine-preloader", "C:\\emu/NO$PSX.EXE", "NO$PSX.EXE"},
+      {"wine64-preloader", "XEBRA.EXE", "XEBRA.EXE"},
+      // No file name after the last separator: the loader's own name stays.
+      {"wine64", "C:\\Games\\", "wine64"},
+      // Not Wine's loader: its own name, whatever its first argument.
+      {"wine64-tool", "C:\\Games\\emu.exe", "wine64-tool"},
+  };
+  const std::string folder = ::testing::TempDir() + "/wine-loader-" + std::to_string(getpid());
+  ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+  for (const auto& c : cases) {
+    const std::string path = folder + "/" + c.loader;
+    ASSERT_TRUE(CopySleep(path));
+    Child child;
+    ASSERT_TRUE(StartProgram(path.c_str(), child, c.firstArgument)) << c.loader;
+    std::vector<PROCESSENTRY32> entries = TakeSnapshot();
+    StopChild(child);
+    unlink(path.c_str());
+    int index = IndexOf(entries, child.pid);
+    ASSERT_GT(index, 0);
+    EXPECT_STREQ(c.listedAs, entries[index].szExeFile) << c.loader << " " << c.firstArgument;
+  }
+  rmdir(folder.c_str());
 }
 
 TEST(ProcessSnapshot, KeepsTheRulesOfTheEntryRecordAndOfHandles) {
@@ -281,6 +323,7 @@ TEST(ProcessSnapshot, KeepsTheRulesOfTheEntryRecordAndOfHandles) {
   EXPECT_EQ(platform::FALSE, CloseHandle(&entry));
 }
 
+// Refused, the error tells lack of rights from a process that has ended.
 TEST(OpenProcess, RefusesPidZeroAndProcessesThatHaveEnded) {
   EXPECT_EQ(nullptr, platform::OpenProcess(OpenAccess, platform::FALSE, 0));
   pid_t pid = fork();
@@ -289,8 +332,55 @@ TEST(OpenProcess, RefusesPidZeroAndProcessesThatHaveEnded) {
   siginfo_t info;
   ASSERT_EQ(0, waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT));  // ended, not reaped
   EXPECT_EQ(nullptr, platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(pid)));
+  EXPECT_EQ(platform::ERROR_INVALID_PARAMETER, platform::GetLastError());
   ASSERT_EQ(pid, waitpid(pid, nullptr, 0));
   EXPECT_EQ(nullptr, platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(pid)));
+  EXPECT_EQ(platform::ERROR_INVALID_PARAMETER, platform::GetLastError());
+}
+
+// A process the caller may not read, as a debugger may not: as root, one of
+// root's opened as user 65534; otherwise one that made itself undumpable,
+// which only a holder of CAP_SYS_PTRACE may read.
+TEST(OpenProcess, SaysAccessDeniedWhereRightsFallShort) {
+  int ready[2];
+  int release[2];
+  ASSERT_EQ(0, pipe2(ready, O_CLOEXEC));
+  ASSERT_EQ(0, pipe2(release, O_CLOEXEC));
+  const pid_t target = fork();
+  ASSERT_GE(target, 0);
+  if (target == 0) {
+    close(release[1]);
+    char byte = prctl(PR_SET_DUMPABLE, 0) == 0 ? 'R' : 'F';
+    ssize_t ignored = write(ready[1], &byte, 1);
+    (void)ignored;
+    while (read(release[0], &byte, 1) > 0) {
+    }
+    _exit(0);
+  }
+  close(release[0]);
+  close(ready[1]);
+  char state = 0;
+  const bool targetReady = read(ready[0], &state, 1) == 1 && state == 'R';
+  close(ready[0]);
+  int status = -1;
+  if (targetReady) {
+    const pid_t opener = fork();
+    if (opener == 0) {
+      const uid_t nobody = 65534;
+      if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
+                             setresuid(nobody, nobody, nobody) != 0))
+        _exit(3);
+      const HANDLE handle = platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(target));
+      _exit(handle != nullptr ? 2 : platform::GetLastError() == platform::ERROR_ACCESS_DENIED ? 0 : 1);
+    }
+    if (opener > 0) waitpid(opener, &status, 0);
+  }
+  close(release[1]);
+  waitpid(target, nullptr, 0);
+  ASSERT_TRUE(targetReady);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status))
+      << "1: refused with another error, 2: opened, 3: could not become user 65534";
 }
 
 // The child's views of shared memory (see ViewBase), placed as their names say.

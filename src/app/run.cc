@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/help_text.h"
+#include "app/not_found_reasons.h"
 #include "app/result_format.h"
 #include "locator/markers.h"
 #include "locator/memory_scan.h"
@@ -16,13 +17,36 @@ RunSettings Settings;
 Address RamBase = 0;
 
 // Every failure in here ends the search and nothing else; the slots keep what
-// was recorded until then.
+// was recorded until then, and LastSearch how far it came.
 void GuardedSearch() {
+  LastSearch = SearchNotes();
+  LastChoice = ProcessChoice();
+  LastWalk = WalkRecord();
   try {
     BuildMarkerWords();
-    const platform::DWORD pid = FindEmulatorProcess(Settings.EmulatorName);
-    if (pid == 0) throw SearchFailed;
-    ScanEmulatorMemory(pid);
+    LastSearch.pid = FindEmulatorProcess(Settings.EmulatorName);
+    if (LastSearch.pid == 0) throw SearchFailed;
+    LastSearch.end = SearchNotOpened;  // what SearchFailed means from here on
+    ScanEmulatorMemory(LastSearch.pid);
+    LastSearch.end = SearchWalked;
+  } catch (SearchFailure) {
+  } catch (const std::exception& failure) {
+    LastSearch.end = SearchStopped;
+    LastSearch.failure = failure.what();
+  } catch (...) {
+    LastSearch.end = SearchStopped;
+  }
+}
+
+// Why the answer is 0, where the build says so, after the result line. The
+// answer stands whatever happens here.
+void ExplainNotFound() {
+  if (!platform::ExplainsNotFound) return;
+  try {
+    std::string text;
+    for (const std::string& reason : NotFoundReasons(Settings.EmulatorName))
+      text += reason + platform::LineEnd();
+    platform::WriteStandardError(text);
   } catch (...) {
   }
 }
@@ -63,6 +87,7 @@ int RunMirvane(const std::vector<std::string>& arguments) {
     stage = "writing the result line";
     WriteOutputLine(FormatResult(RamBase, Settings.OutputType));
     FlushOutput();
+    if (RamBase == 0) ExplainNotFound();
     return platform::ExitStatusForResult(RamBase);
   } catch (const OutputFailure& failure) {
     return ReportFailure("Write error", stage, failure.what());

@@ -10,6 +10,8 @@
 
 using namespace platform;
 
+WalkRecord LastWalk;
+
 namespace {
 
 // A marker that starts in the last 12 bytes of one piece ends in the next:
@@ -85,7 +87,11 @@ void CopyAndScanRun(HANDLE handle, const ReadRun& run) {
   if (buffer == nullptr) throw std::bad_alloc();
   const bool whole = CopyAndScanPieces(handle, run, static_cast<unsigned char*>(buffer) + offset, piece);
   VirtualFree(buffer, 0, MEM_RELEASE);
-  if (!whole) WriteOutputLine("Err!");
+  ++LastWalk.regions;
+  if (!whole) {
+    ++LastWalk.shortCopies;
+    WriteOutputLine("Err!");
+  }
 }
 
 // Copies the pending run if it can hold the RAM, and leaves none pending.
@@ -99,7 +105,10 @@ void FinishRun(HANDLE handle, ReadRun& run) {
 void ScanEmulatorMemory(DWORD pid) {
   // The handle stays open until the tool ends.
   const HANDLE handle = OpenProcess(TargetAccess, FALSE, pid);
-  if (handle == nullptr) throw SearchFailed;
+  if (handle == nullptr) {
+    LastWalk.openError = GetLastError();
+    throw SearchFailed;
+  }
   ScanAddressSpace(handle);
   // After a walk that ended, not one cut short by a failure.
   MergeViewsOfOneRam(handle);

@@ -17,6 +17,17 @@ enum SearchFailure { SearchFailed };
 // Access asked of the target: query and read, never write.
 const platform::DWORD TargetAccess = platform::PROCESS_QUERY_INFORMATION | platform::PROCESS_VM_READ;
 
+// What the walk met, for the reasons given when the answer is 0 (the run
+// clears it before each search): the system's error when the process could
+// not be opened, the regions (runs) large enough to hold the RAM that were
+// copied, and how many of them came back short.
+struct WalkRecord {
+  platform::DWORD openError = 0;
+  int regions = 0;
+  int shortCopies = 0;
+};
+extern WalkRecord LastWalk;
+
 // Opens the process and walks it, then counts views of one RAM as one sighting
 // where the build does; throws SearchFailed when it can't be opened,
 // std::bad_alloc when a copy buffer can't be had.

@@ -2,8 +2,9 @@
 // from it. This is the one place that knows: the 32-bit Windows tool keeps
 // 32-bit addresses and reads every region whole; the 64-bit tools reach the
 // whole 64-bit address space, read regions in small pieces, read a mapping
-// whose pages differ in protection as one region, and count views of one
-// memory, mapped more than once, as one sighting of the RAM. The native
+// whose pages differ in protection as one region, count views of one memory,
+// mapped more than once, as one sighting of the RAM, and say on standard
+// error why the answer is 0. The native
 // build also compiles its unit tests at 32 bits (MIRVANE_ADDRESS_BITS=32), so
 // the rules of both widths are tested on every machine.
 #pragma once
@@ -29,6 +30,8 @@ const HostWord ReadPieceSize = 0;
 const bool MergesRamViews = false;
 // Each region the system reports is read on its own, whatever its protection.
 const bool JoinsRegionsOfOneAllocation = false;
+// Not found is a silent 0, as it always was.
+const bool ExplainsNotFound = false;
 #elif MIRVANE_ADDRESS_BITS == 64
 typedef std::uint64_t HostWord;
 // Regions are read in pieces of 1 MiB into one small buffer that stays in the
@@ -42,6 +45,9 @@ const bool MergesRamViews = true;
 // consecutive readable regions of one allocation are read as one, and memory
 // the system marks unreadable is passed over unread.
 const bool JoinsRegionsOfOneAllocation = true;
+// Not found comes with a reason on standard error: no such process, no rights,
+// no marker, or markers not shown to be one RAM.
+const bool ExplainsNotFound = true;
 #else
 #error "MIRVANE_ADDRESS_BITS is 32 or 64"
 #endif

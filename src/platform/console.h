@@ -29,6 +29,13 @@ void WriteStandardError(const std::string& text);
 // How every output line ends on this platform.
 const char* LineEnd();
 
+// The name the tool was started by, without a folder (or ".exe"), that starts
+// each line it writes to standard error about why the answer is 0.
+std::string ToolName();
+
+// What to do where the system refused to let the tool read another process.
+const char* RightsAdvice();
+
 // The process exit status that carries a RAM base (0: not found).
 int ExitStatusForResult(std::uint64_t ramBase);
 

@@ -41,6 +41,16 @@ void WriteStandardError(const std::string& text) {
 
 const char* LineEnd() { return "\n"; }
 
+std::string ToolName() { return program_invocation_short_name; }
+
+// Reading another process's memory takes the rights a debugger needs; the
+// ptrace policy of the Yama security module (Ubuntu's default is 1) may narrow
+// them to a user's own programs' children.
+const char* RightsAdvice() {
+  return "run it as root, or as the emulator's user where kernel.yama.ptrace_scope is 0 (at 1 a user may "
+         "read only processes it started)";
+}
+
 // A POSIX exit status keeps only 8 bits, and a page-aligned address would read
 // as 0, "not found": the status says found (2) or not (0); the address is on
 // standard output.

@@ -6,6 +6,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 namespace platform {
@@ -47,6 +48,17 @@ void WriteStandardError(const std::string& text) {
 }
 
 const char* LineEnd() { return "\r\n"; }
+
+std::string ToolName() {
+  char path[MAX_PATH] = "";
+  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string name(path, length < sizeof path ? length : 0);
+  name.erase(0, name.find_last_of("\\/") + 1);  // npos + 1 is 0: no folder
+  if (name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".exe") == 0) name.resize(name.size() - 4);
+  return name.empty() ? "Mirvane64" : name;
+}
+
+const char* RightsAdvice() { return "run it as administrator, or as the emulator's user"; }
 
 // A base below 4 GiB is the status itself; a higher one can't be, so the
 // status says "found" (2, never a base: bases lie on 4-byte steps) and the

@@ -28,6 +28,9 @@ const BOOL FALSE = 0;
 const BOOL TRUE = 1;
 const int MAX_PATH = 260;
 
+const DWORD ERROR_ACCESS_DENIED = 5;
+const DWORD ERROR_INVALID_PARAMETER = 87;
+
 const DWORD TH32CS_SNAPPROCESS = 0x2;
 const DWORD PROCESS_VM_READ = 0x10;
 const DWORD PROCESS_QUERY_INFORMATION = 0x400;
@@ -100,8 +103,11 @@ BOOL Process32First(HANDLE hSnapshot, PROCESSENTRY32* lppe);
 BOOL Process32Next(HANDLE hSnapshot, PROCESSENTRY32* lppe);
 BOOL CloseHandle(HANDLE hObject);
 
-// A handle for region queries and memory reads; null when refused.
+// A handle for region queries and memory reads; null when refused, and then
+// GetLastError tells why: ERROR_ACCESS_DENIED for lack of rights, another code
+// where the process has ended or has no memory of its own.
 HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
+DWORD GetLastError();
 void GetSystemInfo(SYSTEM_INFO* lpSystemInfo);
 SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMATION* lpBuffer,
                       SIZE_T dwLength);

@@ -40,6 +40,7 @@ struct FakeSystem {
   std::vector<FakeProcess> processes;
   bool snapshotFails = false;
   bool openRefused = false;
+  platform::DWORD openError = 0;
   std::vector<FakeRegion> regions;
   std::map<int, std::map<platform::SIZE_T, std::string>> objects;  // a view's bytes, by object offset
   std::vector<platform::ULONG_PTR> failingQueries;
@@ -127,7 +128,10 @@ void AddProcess(DWORD pid, const std::string& exeFile, DWORD parentPid) {
   System.processes.push_back({pid, exeFile, parentPid});
 }
 void FailSnapshot() { System.snapshotFails = true; }
-void RefuseOpen() { System.openRefused = true; }
+void RefuseOpen(DWORD error) {
+  System.openRefused = true;
+  System.openError = error;
+}
 
 void AddRegion(ULONG_PTR base, SIZE_T size, DWORD state) {
   InsertRegion(FakeRegion{base, size, state, size, {}, 0, 0, {}});
@@ -226,6 +230,8 @@ HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId
   System.openedInheritable = bInheritHandle != FALSE;
   return System.openRefused ? nullptr : &ProcessHandleTag;
 }
+
+DWORD GetLastError() { return System.openError; }
 
 void GetSystemInfo(SYSTEM_INFO* lpSystemInfo) {
   std::memset(lpSystemInfo, 0, sizeof *lpSystemInfo);

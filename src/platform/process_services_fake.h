@@ -21,7 +21,7 @@ void Reset();
 void SetOwnPid(DWORD pid);
 void AddProcess(DWORD pid, const std::string& exeFile, DWORD parentPid = 0);
 void FailSnapshot();
-void RefuseOpen();
+void RefuseOpen(DWORD error = platform::ERROR_ACCESS_DENIED);  // OpenProcess fails so
 
 // The target's address space; regions must not overlap. Gaps read as free.
 void AddRegion(ULONG_PTR base, SIZE_T size, DWORD state);

@@ -62,6 +62,8 @@ HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId
   return ::OpenProcess(dwDesiredAccess, bInheritHandle, dwProcessId);
 }
 
+DWORD GetLastError() { return ::GetLastError(); }
+
 void GetSystemInfo(SYSTEM_INFO* lpSystemInfo) {
   ::SYSTEM_INFO native;
   ::GetSystemInfo(&native);

@@ -4,6 +4,8 @@
 
 using namespace platform;
 
+ProcessChoice LastChoice;
+
 std::string TrimBlanks(const std::string& text) {
   size_t begin = 0;
   size_t end = text.size();
@@ -29,6 +31,8 @@ DWORD FindEmulatorProcess(const std::string& emulatorName) {
   PROCESSENTRY32 entry;
   std::memset(&entry, 0, sizeof entry);
   entry.dwSize = sizeof entry;
+  LastChoice = ProcessChoice();
+  LastChoice.listed = snapshot != InvalidHandleValue();
   // The first entry (the system's idle process on Windows) is fetched, never examined.
   if (!Process32First(snapshot, &entry)) {
     CloseHandle(snapshot);
@@ -37,6 +41,7 @@ DWORD FindEmulatorProcess(const std::string& emulatorName) {
 
   DWORD selected = 0;
   DWORD lastPid = 0;
+  std::string lastName;
   while (Process32Next(snapshot, &entry)) {
     // Neither the tool nor what was started for it (the console host that
     // Windows creates for a console program) is ever the emulator; such a
@@ -44,15 +49,24 @@ DWORD FindEmulatorProcess(const std::string& emulatorName) {
     if (entry.th32ProcessID == ownPid || entry.th32ParentProcessID == ownPid) continue;
     const std::string lastExe(entry.szExeFile, strnlen(entry.szExeFile, sizeof entry.szExeFile));
     lastPid = entry.th32ProcessID;
+    lastName = lastExe;
     const std::string pidText = std::to_string(lastPid);
     if (pidText == wanted || lastExe == wanted) {
       selected = lastPid;
+      LastChoice.chosenName = lastExe;
       break;
     }
     // The first loose match is kept; a later exact match may still replace it.
-    if (selected == 0 && FoldCase(lastExe) == wantedLower) selected = lastPid;
+    if (selected == 0 && FoldCase(lastExe) == wantedLower) {
+      selected = lastPid;
+      LastChoice.chosenName = lastExe;
+    }
   }
-  if (selected == 0) selected = lastPid;
+  LastChoice.matched = selected != 0;
+  if (selected == 0) {
+    selected = lastPid;
+    LastChoice.chosenName = lastName;
+  }
   CloseHandle(snapshot);
   return selected;
 }

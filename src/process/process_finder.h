@@ -10,6 +10,14 @@
 // itself, nor a process it started.
 platform::DWORD FindEmulatorProcess(const std::string& emulatorName);
 
+// What the last FindEmulatorProcess saw, for the reasons given when the answer is 0.
+struct ProcessChoice {
+  bool listed = false;     // the process list could be read
+  bool matched = false;    // a process had the name or PID asked for
+  std::string chosenName;  // the chosen process's executable name
+};
+extern ProcessChoice LastChoice;
+
 // `text` without the blanks and control characters (codes up to 0x20) at both ends.
 std::string TrimBlanks(const std::string& text);
 

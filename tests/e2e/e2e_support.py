@@ -73,12 +73,15 @@ def stop_process(process):
 
 # ---------------------------------------------------------------- the setting
 
-def make_setting(tool, standin, wine, address_bits, wineprefix=None, bat=None):
+def make_setting(tool, standin, wine, address_bits, wineprefix=None, bat=None, wine_standin=None, wine64=None):
     """Everything a case needs to know about how to run things here. `wine` is
-    Wine's loader for the Windows build (None natively)."""
+    Wine's loader for the Windows build (None natively); `wine_standin` and
+    `wine64` a Windows stand-in and Wine's 64-bit loader for the native tool."""
     setting = {
         "tool": os.path.abspath(tool),
         "wine": wine,
+        "wine_standin": os.path.abspath(wine_standin) if wine_standin else None,
+        "wine64": wine64,
         # 32: the tool copies each region whole; 64: in pieces of 1 MiB.
         "address_bits": address_bits,
         "bat": os.path.abspath(bat) if bat else None,
@@ -115,10 +118,8 @@ def default_wineprefix(tool):
     return os.path.join(os.path.dirname(os.path.abspath(tool)), "wineprefix")
 
 
-def start_wine(setting):
-    """Starts a persistent server and Wine's services, then one command prompt
-    that every later run of the tool goes through. Everything Wine starts for
-    itself is thus older than the stand-ins started afterwards."""
+def start_wine_server(setting):
+    """Starts a persistent server and Wine's services in the setting's prefix."""
     env = setting["env"]
     os.makedirs(env["WINEPREFIX"], exist_ok=True)
     # Fails when a server for this prefix runs already (the caller's): then it isn't ours to stop.
@@ -127,6 +128,22 @@ def start_wine(setting):
     setting["own_wineserver"] = started.returncode == 0
     subprocess.run([setting["wine"], "wineboot", "-i"], env=env, timeout=WINEBOOT_SECONDS,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+
+
+def stop_wine_server(setting):
+    """Ends the server, and with it Wine's services, where we started it."""
+    if setting["own_wineserver"]:
+        subprocess.run(["wineserver", "-k"], env=setting["env"], timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        setting["own_wineserver"] = False
+
+
+def start_wine(setting):
+    """Starts a persistent server and Wine's services, then one command prompt
+    that every later run of the tool goes through. Everything Wine starts for
+    itself is thus older than the stand-ins started afterwards."""
+    env = setting["env"]
+    start_wine_server(setting)
     prompt = subprocess.Popen([setting["wine"], "cmd", "/q", "/v:on"], env=env, cwd=setting["scratch"],
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     setting["prompt"] = prompt
@@ -149,10 +166,7 @@ def stop_everything(setting):
             pass
         stop_process(prompt)
         setting["prompt"] = None
-    if setting["own_wineserver"]:
-        subprocess.run(["wineserver", "-k"], env=setting["env"], timeout=60,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        setting["own_wineserver"] = False
+    stop_wine_server(setting)
     shutil.rmtree(setting["scratch"], ignore_errors=True)
 
 
@@ -215,14 +229,62 @@ def stop_standin(setting, standin):
 # ---------------------------------------------------------------- the tool
 
 def run_tool(setting, arguments):
-    """Runs the tool; returns its standard output and its exit status (under
-    Wine the full 32-bit one, read from the error level, as unsigned)."""
+    """Runs the tool; returns its standard output, its standard error and its
+    exit status (under Wine the full 32-bit one, read from the error level, as
+    unsigned; standard error goes to a file there, read back)."""
     if setting["wine"]:
-        line = '"%s" %s' % (windows_path(setting["tool"]), " ".join(arguments))
-        return run_at_prompt(setting, line)
+        error_file = os.path.join(setting["scratch"], "stderr.txt")
+        if os.path.exists(error_file):
+            os.remove(error_file)
+        line = '"%s" %s 2> "%s"' % (windows_path(setting["tool"]), " ".join(arguments), windows_path(error_file))
+        output, status = run_at_prompt(setting, line)
+        with open(error_file, "rb") as error:
+            return output, error.read(), status
     completed = subprocess.run([setting["tool"]] + arguments, env=setting["env"], timeout=TOOL_SECONDS,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    return completed.stdout, completed.returncode
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return completed.stdout, completed.stderr, completed.returncode
+
+
+def tool_name(tool):
+    """How the tool names itself on standard error: its file name, without ".exe"."""
+    name = os.path.basename(tool)
+    return name[:-4] if name.lower().endswith(".exe") else name
+
+
+def reason_problems(error, tool, explains, line_end, wanted=None):
+    """What is wrong with the standard error of a run whose answer is 0. A tool
+    that explains writes one line per cause, each starting with its name and
+    with no line break inside (natively no control byte at all; on Windows the
+    console's code page shows some bytes below 0x20 as letters); `wanted`
+    lists a fragment for each line, in order (None: any reason). One that
+    doesn't explain writes nothing."""
+    if not explains:
+        return ["standard error is not empty: %r" % error[:300]] if error else []
+    if not error.endswith(line_end):
+        return ["no reason line on standard error: %r" % error[:300]]
+    lines = error[:-len(line_end)].split(line_end)
+    prefix = tool_name(tool).encode("ascii") + b": "
+    stray = b"\r\n" if line_end == b"\r\n" else bytes(range(0x20))
+    problems = ["not a reason line: %r" % line[:300] for line in lines
+                if not line.startswith(prefix) or any(byte in stray for byte in line)]
+    if wanted is not None and len(lines) != len(wanted):
+        problems.append("%d reason line(s), %r; wanted %d" % (len(lines), error[:600], len(wanted)))
+    for line, fragment in zip(lines, wanted or []):
+        if fragment is not None and fragment.encode("ascii") not in line:
+            problems.append("the reason %r does not say %r" % (line[:300], fragment))
+    return problems
+
+
+def check_reasons(setting, error, wanted):
+    """Checks standard error after a run: no reason at all where `wanted` is
+    empty (found, help, usage), else the reasons the 64-bit tools give."""
+    if not wanted:
+        if error:
+            raise AssertionError("standard error is not empty: %r" % error[:300])
+        return
+    problems = reason_problems(error, setting["tool"], setting["address_bits"] == 64, setting["line_end"], wanted)
+    if problems:
+        raise AssertionError("; ".join(problems))
 
 
 def start_tool(setting, arguments, wrapper=(), stdout=subprocess.PIPE):
@@ -274,7 +336,7 @@ def run_batch(setting, batch, arguments, answer):
     return completed.stdout, completed.returncode
 
 
-def run_cases(cases, description, with_bat=False):
+def run_cases(cases, description, with_bat=False, with_wine_standin=False):
     """Parses the common options, runs every case (one failing case doesn't
     stop the others) and returns the exit status: 1 when any case failed."""
     parser = argparse.ArgumentParser(description=description, formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -287,11 +349,16 @@ def run_cases(cases, description, with_bat=False):
     parser.add_argument("--wineprefix", help="the Wine prefix to use")
     if with_bat:
         parser.add_argument("--bat", help="Mirvane.bat, to test it too (under Wine)")
+    if with_wine_standin:
+        parser.add_argument("--wine-standin", help="the win64 build's stand-in, for the native tool to find under Wine")
+        parser.add_argument("--wine64", metavar="LOADER", help="Wine's 64-bit loader, to run it with")
     options = parser.parse_args()
 
     setting = make_setting(options.tool, options.standin, options.wine, options.address_bits,
                            options.wineprefix,
-                           options.bat if with_bat else None)
+                           options.bat if with_bat else None,
+                           options.wine_standin if with_wine_standin else None,
+                           options.wine64 if with_wine_standin else None)
     failures = 0
     try:
         if options.wine:

@@ -3,11 +3,13 @@
 Windows allows, control and high bytes inside names, unbalanced quotes, a lone
 quote at the end, hundreds of arguments. Each must end in its documented
 outcome (help text, the usage line, or a result line) with its documented exit
-status, with nothing on standard error and within a time limit.
+status, within a time limit, and with nothing on standard error but, after a
+result of 0 from a 64-bit tool, its reasons: lines of their own, each starting
+with the tool's name, whatever bytes the name given holds.
 
-  hostile_command_line.py --tool build/native/Mirvane
-  hostile_command_line.py --tool build/win32/Mirvane.exe --wine wine --launcher build/win32/tests/launch_raw.exe
-  hostile_command_line.py --tool build/win64/Mirvane64.exe --wine /usr/lib/wine/wine64 --launcher build/win64/tests/launch_raw.exe
+  hostile_command_line.py --tool build/native/Mirvane --address-bits 64
+  hostile_command_line.py --tool build/win32/Mirvane.exe --address-bits 32 --wine wine --launcher build/win32/tests/launch_raw.exe
+  hostile_command_line.py --tool build/win64/Mirvane64.exe --address-bits 64 --wine /usr/lib/wine/wine64 --launcher build/win64/tests/launch_raw.exe
 
 Natively the arguments reach the tool already split, as bytes. Under Wine the
 exact command line is handed over by launch_raw.exe (CreateProcessA, byte for
@@ -119,13 +121,13 @@ def prompt_cases():
     ]
 
 
-def check_outcome(name, out, err, status, expected, windows):
+def check_outcome(name, out, err, status, expected, windows, tool, explains):
     """Returns a list of problems. On Windows the exit status is the result itself; a POSIX
-    status says found (2) or not (0), the address being on standard output."""
+    status says found (2) or not (0), the address being on standard output. A
+    tool that `explains` gives its reasons after a result of 0."""
     problems = []
     line_end = b"\r\n" if windows else b"\n"
-    if err:
-        problems.append("standard error is not empty: %r" % err[:200])
+    value = None
     if not out.endswith(line_end):
         problems.append("output does not end in a whole line: %r" % out[-80:])
     lines = out[: -len(line_end)].split(line_end) if out.endswith(line_end) else [out]
@@ -153,12 +155,15 @@ def check_outcome(name, out, err, status, expected, windows):
         else:
             digits = match.group(1) if match.groups() else match.group(0)
             value = int(digits, 10 if output_type == 0 else 16)
+            problems += e2e.reason_problems(err, tool, explains and value == 0, line_end)
             if status != (value if windows else 2 if value else 0):
                 problems.append("exit status %d for the result %r" % (status, lines[-1]))
+    if value is None and err:
+        problems.append("standard error is not empty: %r" % err[:200])
     return ["%s: %s" % (name, p) for p in problems]
 
 
-def run_native(tool):
+def run_native(tool, explains):
     problems = []
     for name, arguments, expected in native_cases():
         try:
@@ -170,7 +175,7 @@ def run_native(tool):
         if done.returncode < 0:
             problems.append("%s: ended by signal %d" % (name, -done.returncode))
             continue
-        found = check_outcome(name, done.stdout, done.stderr, done.returncode, expected, False)
+        found = check_outcome(name, done.stdout, done.stderr, done.returncode, expected, False, tool, explains)
         problems += found
         print("%-56s %s" % (name, "ok" if not found else "FAILED"))
     return problems
@@ -186,7 +191,7 @@ def run_wine_command(command, env):
     return done.stdout, done.stderr, done.returncode
 
 
-def run_wine(wine, tool, launcher, scratch):
+def run_wine(wine, tool, launcher, scratch, explains):
     env = e2e.wine_environment(tool)
     problems = []
     program = b'"' + e2e.windows_path(tool).encode() + b'"'
@@ -207,13 +212,13 @@ def run_wine(wine, tool, launcher, scratch):
             continue
         with open(status_file) as f:
             status = int(f.read())
-        found = check_outcome(name, out, err, status, expected, True)
+        found = check_outcome(name, out, err, status, expected, True, tool, explains)
         problems += found
         print("%-56s %s" % ("wine: " + name, "ok" if not found else "FAILED"))
     return problems
 
 
-def run_prompt(wine, tool, scratch):
+def run_prompt(wine, tool, scratch, explains):
     """Plain-ASCII lines through a batch file, status from %errorlevel%."""
     env = e2e.wine_environment(tool)
     problems = []
@@ -234,7 +239,8 @@ def run_prompt(wine, tool, scratch):
             continue
         # cmd shows the error level signed.
         value = int(status.group(1)) & 0xFFFFFFFF
-        found = check_outcome("prompt: " + name, out[: status.start()], err, value, expected, True)
+        found = check_outcome("prompt: " + name, out[: status.start()], err, value, expected, True, tool,
+                              explains)
         problems += found
         print("%-56s %s" % ("prompt: " + name, "ok" if not found else "FAILED"))
     return problems
@@ -245,15 +251,19 @@ def main():
     parser.add_argument("--tool", required=True, help="the native Mirvane or Mirvane.exe")
     parser.add_argument("--wine", metavar="LOADER", help="the tool is a Windows build, run under Wine with this loader")
     parser.add_argument("--launcher", help="launch_raw.exe of the same build (with --wine)")
+    parser.add_argument("--address-bits", type=int, choices=(32, 64), required=True,
+                        help="the width of the tool's host addresses: the 64-bit tools give reasons for a 0")
     args = parser.parse_args()
+    explains = args.address_bits == 64
     if args.wine and not args.launcher:
         parser.error("--wine needs --launcher")
 
     if args.wine:
         with tempfile.TemporaryDirectory(prefix="hostile-") as scratch:
-            problems = run_wine(args.wine, args.tool, args.launcher, scratch) + run_prompt(args.wine, args.tool, scratch)
+            problems = (run_wine(args.wine, args.tool, args.launcher, scratch, explains)
+                        + run_prompt(args.wine, args.tool, scratch, explains))
     else:
-        problems = run_native(args.tool)
+        problems = run_native(args.tool, explains)
     for problem in problems:
         print("FAILED " + problem, file=sys.stderr)
     return 1 if problems else 0

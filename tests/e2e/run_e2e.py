@@ -1,9 +1,15 @@
 #!/usr/bin/env python3
 """End-to-end tests: the real Mirvane against the stand-in emulator.
 
-    run_e2e.py --tool PATH --standin PATH --address-bits 64                      (native build)
+    run_e2e.py --tool PATH --standin PATH --address-bits 64 [--wine-standin PATH --wine64 LOADER]
+                                                                       (native build)
     run_e2e.py --tool PATH --standin PATH --address-bits 32|64 --wine LOADER [--bat PATH]
                                                                        (Windows build under Wine)
+
+Natively, with --wine-standin (the win64 build's stand-in) and --wine64 (Wine's
+64-bit loader), the tool must also find a Windows program under Wine by its
+Windows name. Where the answer is 0, the 64-bit tools' reasons on standard
+error are checked; the 32-bit one must write none.
 
 Prints one line per case and exits with 1 when any case fails. Under Wine the
 prefix is --wineprefix, else $WINEPREFIX, else "wineprefix" beside the tool; a
@@ -46,50 +52,53 @@ HELP_LINES = [
 USAGE_LINE = "Wrong usage. Try /? for help"
 OUTPUT_TYPES = ["/0", "/1", "/2", "/3", "/4", "/-1", "/-2", "/-3", "/-4"]
 
-# Scenario, and how many "Err!" lines come before its result on Linux and under Wine
-# (None: can't be staged there). The result is the address the stand-in
+# Scenario, how many "Err!" lines come before its result on Linux and under Wine
+# (None: can't be staged there), and where the 64-bit tools find nothing, what
+# their reason says about the stand-in. The result is the address the stand-in
 # announces, at any width; a stand-in that can't stage a scenario (a 32-bit one
 # has nothing above 4 GiB) says so, and the case is reported skipped. The
 # native stand-in is a 64-bit process: there the scenarios below 4 GiB show
 # that such an address comes out as from the 32-bit tool, eight digits.
+NO_MARKER = "holds no marker: is the marker program"
+NOT_ONE_RAM = "in memory not shown to be one RAM"
 SCENARIOS = [
-    ("ram-at-region-start", 0, 0),
-    ("ram-at-offset", 0, 0),
-    ("exact-region", 0, 0),
-    ("high-address", 0, 0),
-    ("second-start", 0, 0),
-    ("end-one-ram-away", 0, 0),
-    ("unaligned", 0, 0),
+    ("ram-at-region-start", 0, 0, None),
+    ("ram-at-offset", 0, 0, None),
+    ("exact-region", 0, 0, None),
+    ("high-address", 0, 0, None),
+    ("second-start", 0, 0, "holds the start marker 2 times and the end marker once, " + NOT_ONE_RAM),
+    ("end-one-ram-away", 0, 0, "holds the start marker once and the end marker once, not one RAM (2 MiB) apart"),
+    ("unaligned", 0, 0, NO_MARKER),
     # Linux: a PROT_NONE mapping is address space without access, not read.
     # Windows: the 64-bit tools pass PAGE_NOACCESS memory over unread; the
     # 32-bit one reads it, and Wine's server copies it whole, so there the
     # markers would be found.
-    ("inaccessible", 0, 0),
+    ("inaccessible", 0, 0, NO_MARKER),
     # Linux: a file mapping longer than its file. Wine copies even protected
     # pages: nothing there makes a copy come back short.
-    ("unreadable-beside", 1, None),
-    ("no-ram", 0, 0),
-    ("across-4gib", 0, 0),
-    ("above-4gib", 0, 0),
-    ("region-over-4gib", 0, 0),
+    ("unreadable-beside", 1, None, None),
+    ("no-ram", 0, 0, NO_MARKER),
+    ("across-4gib", 0, 0, None),
+    ("above-4gib", 0, 0, None),
+    ("region-over-4gib", 0, 0, None),
     # Read in pieces, the marker is cut in two; read whole, it is not.
-    ("marker-across-pieces", 0, 0),
+    ("marker-across-pieces", 0, 0, None),
     # As unreadable-beside, the read coming back short in a later piece.
-    ("short-later-piece", 1, None),
+    ("short-later-piece", 1, None, None),
     # The RAM's memory mapped more than once: the 64-bit tools report the
     # lowest view, the 32-bit one nothing (e2e_support expects per width).
-    ("mapped-twice", 0, 0),
-    ("mapped-six-times", 0, 0),
+    ("mapped-twice", 0, 0, None),
+    ("mapped-six-times", 0, 0, None),
     # Copies stay ambiguous at every width.
-    ("views-and-copy", 0, 0),
-    ("two-copies", 0, 0),
-    ("two-memories", 0, 0),
+    ("views-and-copy", 0, 0, "holds the start marker 3 times and the end marker 3 times, " + NOT_ONE_RAM),
+    ("two-copies", 0, 0, "holds the start marker 2 times and the end marker 2 times, " + NOT_ONE_RAM),
+    ("two-memories", 0, 0, "holds the start marker 4 times and the end marker 4 times, " + NOT_ONE_RAM),
     # Pages of the RAM write-protected, as recompilers and state tracking
     # leave them: the 64-bit tools read each mapping whole (e2e_support
     # expects per width).
-    ("views-write-protected", 0, 0),
-    ("block-mapped-twice-tracked", 0, 0),
-    ("ram-with-read-only-page", 0, 0),
+    ("views-write-protected", 0, 0, None),
+    ("block-mapped-twice-tracked", 0, 0, None),
+    ("ram-with-read-only-page", 0, 0, None),
 ]
 WINE_SKIPS = {
     "inaccessible": "Wine reads PAGE_NOACCESS pages of another process, and the 32-bit tool reads them",
@@ -121,18 +130,29 @@ def found_status(setting, value):
     return 2 if value else 0
 
 
-def check_run(setting, arguments, expected_output, expected_status):
-    output, status = e2e.run_tool(setting, arguments)
+def check_run(setting, arguments, expected_output, expected_status, reasons=()):
+    """`reasons`: a fragment for each reason line the 64-bit tools write (None:
+    any reason); none when the answer is not 0."""
+    output, error, status = e2e.run_tool(setting, arguments)
+    given = " ".join(arguments) or "(no arguments)"
     if output != expected_output or status != expected_status:
         raise AssertionError("%s gave %r, status %#x; wanted %r, status %#x"
-                             % (" ".join(arguments) or "(no arguments)", output, status,
-                                expected_output, expected_status))
+                             % (given, output, status, expected_output, expected_status))
+    try:
+        e2e.check_reasons(setting, error, reasons)
+    except AssertionError as failure:
+        raise AssertionError("%s: %s" % (given, failure))
 
 
-def check_found(setting, standin, arguments, errors=0, output_type="/2"):
+def check_found(setting, standin, arguments, errors=0, output_type="/2", reasons=()):
     expect = standin["expect"]
     texts = ["Err!"] * errors + [result_text(expect, output_type)]
-    check_run(setting, arguments, lines(setting, texts), found_status(setting, expect))
+    check_run(setting, arguments, lines(setting, texts), found_status(setting, expect), reasons)
+
+
+def about_standin(setting, standin, reason):
+    """A reason about the stand-in, as the tool names it: its PID and its name."""
+    return "PID %d (%s) %s" % (standin["pid"], setting["standin_name"], reason)
 
 
 # ---------------------------------------------------------------- the cases
@@ -204,13 +224,16 @@ def case_default_on_a_terminal(setting):
     e2e.with_standin(setting, "ram-at-region-start", check)
 
 
-def scenario_case(scenario, linux_errors, wine_errors):
+def scenario_case(scenario, linux_errors, wine_errors, reason):
     def case(setting):
         errors = wine_errors if setting["wine"] else linux_errors
         if errors is None or (scenario == "inaccessible" and setting["wine"] and setting["address_bits"] == 32):
             raise e2e.Skip(WINE_SKIPS[scenario])
-        e2e.with_standin(setting, scenario,
-                     lambda standin: check_found(setting, standin, [str(standin["pid"])], errors))
+
+        def check(standin):
+            reasons = [about_standin(setting, standin, reason)] if standin["expect"] == 0 else []
+            check_found(setting, standin, [str(standin["pid"])], errors, reasons=reasons)
+        e2e.with_standin(setting, scenario, check)
     case.__name__ = "case_scenario_" + scenario.replace("-", "_")
     return case
 
@@ -218,8 +241,49 @@ def scenario_case(scenario, linux_errors, wine_errors):
 def case_output_types_not_found(setting):
     def check(standin):
         for output_type in OUTPUT_TYPES:
-            check_found(setting, standin, [str(standin["pid"]), output_type], output_type=output_type)
+            check_found(setting, standin, [str(standin["pid"]), output_type], output_type=output_type,
+                        reasons=[about_standin(setting, standin, NO_MARKER)])
     e2e.with_standin(setting, "no-ram", check)
+
+
+def case_no_process_of_that_name(setting):
+    """A name nothing has: the newest process, the stand-in started last, is
+    searched instead, and both are said."""
+    name = "NoSuchEmu-%d.exe" % os.getpid()
+
+    def check(standin):
+        check_found(setting, standin, [name],
+                    reasons=['no process has the name or PID "%s"; the newest process, PID ' % name, None])
+    e2e.with_standin(setting, "no-ram", check)
+
+
+def case_wine_program_by_windows_name(setting):
+    """The win64 build's stand-in under 64-bit Wine: the native tool finds it
+    by its Windows file name, exactly and in another letter case, and by its
+    Unix PID (its addresses are the Windows program's own)."""
+    if setting["wine"]:
+        raise e2e.Skip("the native tool's case")
+    if not (setting["wine_standin"] and setting["wine64"]):
+        raise e2e.Skip("this build has no 64-bit Windows stand-in or no 64-bit Wine (--wine-standin, --wine64)")
+    # A name of our own in a prefix of our own, so that no other run's Wine can answer to it.
+    name = "StandInEmu-%d.exe" % os.getpid()
+    copy = os.path.join(setting["scratch"], name)
+    shutil.copy2(setting["wine_standin"], copy)
+    under_wine = dict(setting, wine=setting["wine64"], standin=copy, own_wineserver=False, prompt=None,
+                      env=dict(e2e.wine_environment(copy, os.path.join(setting["scratch"], "wine64-prefix")),
+                               WINEARCH="win64"))
+    try:
+        e2e.start_wine_server(under_wine)
+        standin = e2e.start_standin(under_wine, "ram-at-region-start")
+        try:
+            # It prints its Windows PID; the native tool sees the Unix process Wine runs it in.
+            standin["pid"] = standin["process"].pid
+            for argument in [name, name.swapcase(), str(standin["pid"])]:
+                check_found(setting, standin, [argument])
+        finally:
+            e2e.stop_standin(under_wine, standin)
+    finally:
+        e2e.stop_wine_server(under_wine)
 
 
 def case_output_types_high_address(setting):
@@ -301,8 +365,10 @@ CASES = [
     ("found by name in another letter case", case_by_name_in_other_case),
     ("found with no name, stand-in newest", case_default_is_newest),
     ("found with no name, on a terminal", case_default_on_a_terminal),
-] + [("scenario " + name, scenario_case(name, linux, wine)) for name, linux, wine in SCENARIOS] + [
+    ("found under 64-bit Wine by its Windows name (native tool)", case_wine_program_by_windows_name),
+] + [("scenario " + name, scenario_case(name, linux, wine, reason)) for name, linux, wine, reason in SCENARIOS] + [
     ("nine output types, not found", case_output_types_not_found),
+    ("not found: no process of that name", case_no_process_of_that_name),
     ("nine output types, address above 2 GiB", case_output_types_high_address),
     ("Mirvane.bat shows the error level", case_batch_shows_error_level),
     ("Mirvane.bat waits after a double click", case_batch_waits_after_double_click),
@@ -310,7 +376,7 @@ CASES = [
 
 
 def main():
-    return e2e.run_cases(CASES, __doc__, with_bat=True)
+    return e2e.run_cases(CASES, __doc__, with_bat=True, with_wine_standin=True)
 
 
 if __name__ == "__main__":

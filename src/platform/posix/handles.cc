@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +19,15 @@ namespace {
 const DWORD PF_KTHREAD = 0x00200000;  // the kernel's per-task flag for its own threads
 
 HandleRecord* LiveHandles = nullptr;
+
+// Why the last OpenProcess gave no handle, as Windows would say it.
+DWORD LastError = 0;
+
+HANDLE Refuse(DWORD error, int dirFd) {
+  if (dirFd >= 0) close(dirFd);
+  LastError = error;
+  return nullptr;
+}
 
 }  // namespace
 
@@ -54,23 +64,22 @@ BOOL CloseHandle(HANDLE hObject) {
 }
 
 HANDLE OpenProcess(DWORD /*dwDesiredAccess*/, BOOL /*bInheritHandle*/, DWORD dwProcessId) {
-  if (dwProcessId == 0 || dwProcessId > 0x7FFFFFFFu) return nullptr;
+  if (dwProcessId == 0 || dwProcessId > 0x7FFFFFFFu) return posix::Refuse(ERROR_INVALID_PARAMETER, -1);
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%" PRIu32, dwProcessId);
   int dirFd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return nullptr;
+  if (dirFd < 0) return posix::Refuse(ERROR_INVALID_PARAMETER, -1);
   // A process that has ended (a zombie) or a kernel thread has no memory to read.
   posix::StatFields stat;
   if (!posix::ReadStat(dirFd, "stat", stat) || stat.state == 'Z' || stat.state == 'X' ||
       (stat.flags & posix::PF_KTHREAD) != 0) {
-    close(dirFd);
-    return nullptr;
+    return posix::Refuse(ERROR_INVALID_PARAMETER, dirFd);
   }
   // Opening mem makes the kernel check that we may read the process.
   int memFd = openat(dirFd, "mem", O_RDONLY | O_CLOEXEC);
   if (memFd < 0) {
-    close(dirFd);
-    return nullptr;
+    return posix::Refuse(errno == EACCES || errno == EPERM ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER,
+                         dirFd);
   }
   posix::HandleRecord* record = new posix::HandleRecord();
   record->kind = posix::ProcessHandle;
@@ -80,5 +89,7 @@ HANDLE OpenProcess(DWORD /*dwDesiredAccess*/, BOOL /*bInheritHandle*/, DWORD dwP
   record->memFd = memFd;
   return posix::AddLiveHandle(record);
 }
+
+DWORD GetLastError() { return posix::LastError; }
 
 }  // namespace platform

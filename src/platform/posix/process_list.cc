@@ -1,6 +1,7 @@
 // The process list: every process in /proc in the order they were started,
 // behind a pseudo entry for PID 0 (where Windows lists its idle process), each
-// named by its executable's file name.
+// named by its executable's file name; a Windows program under Wine by its
+// own file name, as Windows would list it.
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,9 +18,39 @@ namespace {
 
 const char DeletedSuffix[] = " (deleted)";
 const char IdleProcessName[] = "[System Process]";
+// The executables of Wine's loader, in all the forms Wine's packages have had.
+const char* const WineLoaderNames[] = {"wine", "wine64", "wine-preloader", "wine64-preloader"};
 
-// The last part of the exe link, or the kernel's short name where the link
-// cannot be read (kernel threads, other users).
+bool IsWineLoader(const std::string& name) {
+  for (const char* loader : WineLoaderNames) {
+    if (name == loader) return true;
+  }
+  return false;
+}
+
+// Wine puts the path of the Windows program first in its process's command
+// line: a Windows path where Windows started it, the Unix one where a shell
+// did. Its file name, after the last backslash or slash; empty when there is
+// none to read.
+std::string WindowsProgramName(DWORD pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%" PRIu32 "/cmdline", pid);
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::string();
+  std::string program;
+  char chunk[4096];
+  ssize_t count;
+  while (program.find('\0') == std::string::npos && (count = read(fd, chunk, sizeof chunk)) > 0) {
+    program.append(chunk, static_cast<std::size_t>(count));
+  }
+  close(fd);
+  program.resize(std::min(program.size(), program.find('\0')));  // the first argument alone
+  return program.substr(program.find_last_of("\\/") + 1);        // npos + 1 is 0: no folder
+}
+
+// The last part of the exe link (for Wine's loader, its Windows program's), or
+// the kernel's short name where the link cannot be read (kernel threads, other
+// users).
 void FillExeName(DWORD pid, const std::string& shortName, char (&exeFile)[MAX_PATH]) {
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%" PRIu32 "/exe", pid);
@@ -35,6 +66,10 @@ void FillExeName(DWORD pid, const std::string& shortName, char (&exeFile)[MAX_PA
     }
     std::size_t slash = name.rfind('/');
     if (slash != std::string::npos) name.erase(0, slash + 1);
+  }
+  if (IsWineLoader(name)) {
+    const std::string program = WindowsProgramName(pid);
+    if (!program.empty()) name = program;
   }
   if (name.empty()) name = shortName;
   std::size_t kept = std::min(name.size(), static_cast<std::size_t>(MAX_PATH - 1));
