@@ -4,11 +4,17 @@
 // holds the two markers once, as an emulator's RAM would hold them. With
 // --sparse-gib N it also maps one readable region of N GiB that is never
 // touched, as a large reservation would be: it costs the machine nothing, but
-// a reader that copied it whole would need N GiB. It prints "READY
-// <start-marker address in hex>" and lives until its standard input closes, so
-// it ends with the script that started it.
+// a reader that copied it whole would need N GiB. With --mappings N it also
+// maps N separate small mappings of three written pages whose middle one is
+// made read-only, as an emulator protects pages it has translated code from:
+// each shows as three lines in /proc/PID/maps (a desktop emulator with its GUI
+// toolkit, GPU driver and threads has thousands). They are far too small to
+// hold the RAM, so they cost a reader its walk and not its copy. It
+// prints "READY <start-marker address in hex>" and lives until its standard
+// input closes, so it ends with the script that started it.
 //
-//   bulk_target [--high] [--sparse-gib N] TOTAL_MIB [REGION_MIB]   (REGION_MIB: 64 unless given)
+//   bulk_target [--high] [--sparse-gib N] [--mappings N] TOTAL_MIB [REGION_MIB]
+//   (REGION_MIB: 64 unless given)
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -30,6 +36,11 @@ const std::uint64_t HighRegionsStart = 0x200000000ull;
 const std::uint64_t HighRegionsEnd = 0x10000000000ull;
 // Left unmapped after each region, so the kernel never merges two of them into one mapping.
 const std::uint64_t GapSize = 0x10000;
+// Above the high regions; each small mapping is followed by an unmapped page of its own.
+const std::uint64_t SmallMappingsStart = 0x20000000000ull;
+const std::uint64_t SmallMappingPages = 3;
+// Three maps lines each, below the kernel's default limit of 65,530 mappings with room for the rest.
+const std::uint64_t MostSmallMappings = 20000;
 
 // Maps one region at or above `next`, below `limit`, without touching anything mapped there.
 unsigned char* MapRegion(std::uint64_t& next, std::uint64_t limit, std::uint64_t size) {
@@ -56,6 +67,22 @@ void FillRegion(unsigned char* region, std::uint64_t size, std::uint64_t& state)
   }
 }
 
+// `count` mappings of three pages, the middle one read-only, each written first.
+bool MapSmallMappings(std::uint64_t count) {
+  const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  const std::uint64_t size = SmallMappingPages * page;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    void* const wanted =
+        reinterpret_cast<void*>(static_cast<std::uintptr_t>(SmallMappingsStart + i * (size + page)));
+    void* const got =
+        mmap(wanted, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (got != wanted) return false;
+    std::memset(got, static_cast<int>(i), size);
+    if (mprotect(static_cast<char*>(got) + page, page, PROT_READ) != 0) return false;
+  }
+  return true;
+}
+
 bool ParseCount(const char* text, std::uint64_t largest, std::uint64_t& count) {
   char* end = nullptr;
   errno = 0;
@@ -70,12 +97,16 @@ bool ParseCount(const char* text, std::uint64_t largest, std::uint64_t& count) {
 int main(int argc, char** argv) {
   bool high = false;
   std::uint64_t sparseGib = 0;
+  std::uint64_t smallMappings = 0;
   int at = 1;
   for (; at < argc && argv[at][0] == '-'; ++at) {
     if (std::strcmp(argv[at], "--high") == 0) {
       high = true;
     } else if (std::strcmp(argv[at], "--sparse-gib") == 0 && at + 1 < argc &&
                ParseCount(argv[at + 1], 256, sparseGib)) {
+      ++at;
+    } else if (std::strcmp(argv[at], "--mappings") == 0 && at + 1 < argc &&
+               ParseCount(argv[at + 1], MostSmallMappings, smallMappings)) {
       ++at;
     } else {
       break;
@@ -88,7 +119,9 @@ int main(int argc, char** argv) {
       (left == 2 && !ParseCount(argv[at + 1], 4096, regionMib)) || regionMib < 2) {
     std::fprintf(
         stderr,
-        "usage: bulk_target [--high] [--sparse-gib N] TOTAL_MIB [REGION_MIB]   (REGION_MIB at least 2)\n");
+        "usage: bulk_target [--high] [--sparse-gib N] [--mappings N] TOTAL_MIB [REGION_MIB]   (REGION_MIB at "
+        "least 2, N mappings at most %llu)\n",
+        static_cast<unsigned long long>(MostSmallMappings));
     return 2;
   }
   const std::uint64_t regionSize = regionMib << 20;
@@ -112,6 +145,11 @@ int main(int argc, char** argv) {
                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0) == MAP_FAILED) {
     std::fprintf(stderr, "bulk_target: no room for a sparse region of %llu GiB\n",
                  static_cast<unsigned long long>(sparseGib));
+    return 1;
+  }
+  if (!MapSmallMappings(smallMappings)) {
+    std::fprintf(stderr, "bulk_target: could not map %llu small mappings\n",
+                 static_cast<unsigned long long>(smallMappings));
     return 1;
   }
 

@@ -1,6 +1,10 @@
 // The copy-only pass of the end-to-end benchmark: what reading the target's
-// memory costs with nothing else around it. Every readable mapping of at least
-// 2 MiB is copied with process_vm_readv, the scan left out:
+// memory costs with nothing else around it. /proc/PID/maps is read once, and
+// every region the 64-bit tool reads is copied with process_vm_readv, the scan
+// left out. A region is a run of consecutive readable maps lines that continue
+// one mapping (anonymous lines that touch, or lines of one file of one kind,
+// private or shared, whose offsets run on; the kernel's pseudo-mappings join
+// nothing), read when it holds at least 2 MiB:
 //   (default)        each region whole into one buffer reused from region to
 //                    region, so no page of it faults in twice;
 //   --fresh-buffer   each region whole into a buffer of its own, released after
@@ -10,10 +14,13 @@
 //                    the 64-bit tool reads: the limit its walk can reach.
 // Whole-region buffers are 2 MiB-aligned with huge pages asked for.
 //
-//   copy_limit [--fresh-buffer | --pieces] PID   prints "<regions> regions, <bytes> bytes copied"
+//   copy_limit [--fresh-buffer | --pieces] PID
+//   prints "<regions> regions of <lines> maps lines, <bytes> bytes copied"
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/types.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cinttypes>
@@ -21,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -34,21 +42,83 @@ struct Region {
   std::uint64_t size;
 };
 
-bool ListRegions(long pid, std::vector<Region>& regions) {
+// What a maps line tells about whether the next one continues its mapping.
+struct MapsLine {
+  std::uint64_t start;
+  std::uint64_t end;
+  std::uint64_t offset;
+  std::uint64_t device;
+  std::uint64_t inode;  // 0 for anonymous memory
+  bool readable;
+  bool shared;
+  bool pseudo;  // the kernel's own pages, such as [vvar]: reads of them fail
+};
+
+bool ParseMapsLine(const char* line, MapsLine& parsed) {
+  unsigned major = 0;
+  unsigned minor = 0;
+  char perms[5] = {};
+  int nameAt = 0;
+  if (std::sscanf(line, "%" SCNx64 "-%" SCNx64 " %4s %" SCNx64 " %x:%x %" SCNu64 " %n", &parsed.start,
+                  &parsed.end, perms, &parsed.offset, &major, &minor, &parsed.inode, &nameAt) != 7 ||
+      parsed.end <= parsed.start) {
+    return false;
+  }
+  parsed.device = static_cast<std::uint64_t>(major) << 32 | minor;
+  // Write-only pages read as well, as the tool takes them.
+  parsed.readable = perms[0] == 'r' || perms[1] == 'w';
+  parsed.shared = perms[3] == 's';
+  const char* name = line + nameAt;
+  parsed.pseudo = false;
+  for (const char* pseudo : {"[vvar]", "[vvar_vclock]", "[vsyscall]", "[vdso]"}) {
+    parsed.pseudo = parsed.pseudo || std::strcmp(name, pseudo) == 0;
+  }
+  return true;
+}
+
+// Whether `next` continues the mapping that `last` is part of, both readable.
+bool Continues(const MapsLine& last, const MapsLine& next) {
+  if (!last.readable || !next.readable || last.pseudo || next.pseudo || last.end != next.start) return false;
+  if (last.inode == 0 && next.inode == 0) return true;
+  return last.device == next.device && last.inode == next.inode && last.shared == next.shared &&
+         next.offset == last.offset + (last.end - last.start);
+}
+
+bool ReadWholeFile(const char* path, std::string& text) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char chunk[65536];
+  ssize_t count;
+  while ((count = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<std::size_t>(count));
+  close(fd);
+  return count == 0;
+}
+
+// The regions worth reading, from one reading of the maps; `lines`: how many lines it had.
+bool ListRegions(long pid, std::vector<Region>& regions, std::size_t& lines) {
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%ld/maps", pid);
-  std::FILE* maps = std::fopen(path, "r");
-  if (maps == nullptr) return false;
-  char line[4096];
-  while (std::fgets(line, sizeof line, maps) != nullptr) {
-    std::uint64_t start = 0;
-    std::uint64_t end = 0;
-    char perms[5] = {};
-    if (std::sscanf(line, "%" SCNx64 "-%" SCNx64 " %4s", &start, &end, perms) != 3) continue;
-    if (end - start < SmallestRegion || perms[0] != 'r') continue;
-    regions.push_back({start, end - start});
+  std::string text;
+  if (!ReadWholeFile(path, text)) return false;
+  lines = 0;
+  MapsLine last = {};
+  Region run = {0, 0};
+  for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    text[end] = '\0';
+    MapsLine line;
+    if (!ParseMapsLine(&text[at], line)) continue;
+    ++lines;
+    if (lines > 1 && Continues(last, line)) {
+      run.size += line.end - line.start;
+    } else {
+      if (run.size >= SmallestRegion) regions.push_back(run);
+      run = line.readable ? Region{line.start, line.end - line.start} : Region{0, 0};
+    }
+    last = line;
   }
-  std::fclose(maps);
+  if (run.size >= SmallestRegion) regions.push_back(run);
   return true;
 }
 
@@ -98,7 +168,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<Region> regions;
-  if (!ListRegions(pid, regions)) {
+  std::size_t lines = 0;
+  if (!ListRegions(pid, regions, lines)) {
     std::fprintf(stderr, "copy_limit: cannot read the maps of process %ld\n", pid);
     return 1;
   }
@@ -126,6 +197,6 @@ int main(int argc, char** argv) {
     }
     copied += count;
   }
-  std::printf("%zu regions, %" PRIu64 " bytes copied\n", regions.size(), copied);
+  std::printf("%zu regions of %zu maps lines, %" PRIu64 " bytes copied\n", regions.size(), lines, copied);
   return 0;
 }
