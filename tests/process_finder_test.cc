@@ -5,11 +5,12 @@
 
 namespace {
 
-// The system's idle entry first, as Windows lists it; the tool is PID 50.
-void ListProcesses(std::initializer_list<std::pair<platform::DWORD, const char*>> processes) {
+// The system's idle entry first, as Windows lists it (Wine lists none); the tool is PID 50.
+void ListProcesses(std::initializer_list<std::pair<platform::DWORD, const char*>> processes,
+                   bool idleFirst = true) {
   fake::Reset();
   fake::SetOwnPid(50);
-  fake::AddProcess(0, "[System Process]");
+  if (idleFirst) fake::AddProcess(0, "[System Process]");
   for (const auto& p : processes) fake::AddProcess(p.first, p.second);
 }
 
@@ -39,18 +40,12 @@ TEST(FindEmulatorProcess, TheFirstEntryIsPassedOverOnlyWhenItIsTheIdleProcess) {
   EXPECT_EQ(FindEmulatorProcess("[System Process]"), 7u);
   // Wine lists no idle process: its first entry is the first program started
   // in the prefix, often the emulator itself.
-  fake::Reset();
-  fake::SetOwnPid(50);
-  fake::AddProcess(32, "emu.exe");
-  fake::AddProcess(40, "services.exe");
+  ListProcesses({{32, "emu.exe"}, {40, "services.exe"}}, false);
   EXPECT_EQ(FindEmulatorProcess("emu.exe"), 32u);
   EXPECT_EQ(FindEmulatorProcess("EMU.EXE"), 32u);
   EXPECT_EQ(FindEmulatorProcess("32"), 32u);
   EXPECT_EQ(FindEmulatorProcess("0"), 40u);
-  fake::Reset();
-  fake::SetOwnPid(50);
-  fake::AddProcess(32, "emu.exe");
-  fake::AddProcess(50, "Mirvane.exe");
+  ListProcesses({{32, "emu.exe"}, {50, "Mirvane.exe"}}, false);
   EXPECT_EQ(FindEmulatorProcess(""), 32u);  // the only other process, listed first
   EXPECT_EQ(fake::OpenSnapshots(), 0);
 }
