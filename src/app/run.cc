@@ -20,8 +20,6 @@ Address RamBase = 0;
 // was recorded until then, and LastSearch how far it came.
 void GuardedSearch() {
   LastSearch = SearchNotes();
-  LastChoice = ProcessChoice();
-  LastWalk = WalkRecord();
   try {
     BuildMarkerWords();
     LastSearch.pid = FindEmulatorProcess(Settings.EmulatorName);

@@ -103,6 +103,7 @@ void FinishRun(HANDLE handle, ReadRun& run) {
 }  // namespace
 
 void ScanEmulatorMemory(DWORD pid) {
+  LastWalk = WalkRecord();
   // The handle stays open until the tool ends.
   const HANDLE handle = OpenProcess(TargetAccess, FALSE, pid);
   if (handle == nullptr) {

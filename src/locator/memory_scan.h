@@ -17,10 +17,9 @@ enum SearchFailure { SearchFailed };
 // Access asked of the target: query and read, never write.
 const platform::DWORD TargetAccess = platform::PROCESS_QUERY_INFORMATION | platform::PROCESS_VM_READ;
 
-// What the walk met, for the reasons given when the answer is 0 (the run
-// clears it before each search): the system's error when the process could
-// not be opened, the regions (runs) large enough to hold the RAM that were
-// copied, and how many of them came back short.
+// What the last walk met, for the reasons given when the answer is 0: the
+// system's error when the process could not be opened, the regions (runs)
+// large enough to hold the RAM that were copied, and how many came back short.
 struct WalkRecord {
   platform::DWORD openError = 0;
   int regions = 0;

@@ -97,8 +97,10 @@ void SameProtection(const FakeRegion& region, platform::SIZE_T offset, platform:
   }
 }
 
+// Every protection but these lets a page be read, unless PAGE_GUARD is added.
 bool ReadableProtection(platform::DWORD protect) {
-  return (protect & 0xEE) != 0 && (protect & platform::PAGE_GUARD) == 0;
+  return protect != platform::PAGE_NOACCESS && protect != platform::PAGE_EXECUTE &&
+         (protect & platform::PAGE_GUARD) == 0;
 }
 
 // Where reading from `offset` on stops: at the first page that can't be read.

@@ -16,24 +16,21 @@ struct FileSpan {
   std::uint64_t offset;  // in the file, at the range's first byte
 };
 
-// Whether every byte of the range lies in shared mappings of one file, at
-// offsets that run on with the addresses; `span` tells which file and where.
+// Whether every byte of the range lies in one shared mapping of a file; `span`
+// tells which file and where. The lines of one mapping share its
+// allocationBase, which they have only where each goes on with the file at
+// the offsets that follow on, without a gap: the lines holding the range's
+// first and last bytes tell it all.
 bool SharedFileSpan(const std::vector<posix::Mapping>& maps, std::uint64_t from, std::uint64_t size,
                     FileSpan& span) {
-  const std::uint64_t to = from + size;
-  std::uint64_t reached = from;
-  for (auto mapping = posix::FirstEndingAbove(maps, from); mapping != maps.end() && reached < to; ++mapping) {
-    if (mapping->start > reached || !mapping->shared || mapping->inode == 0) break;
-    const std::uint64_t offsetThere = mapping->offset + (reached - mapping->start);
-    if (reached == from) {
-      span = FileSpan{mapping->device, mapping->inode, offsetThere};
-    } else if (mapping->device != span.device || mapping->inode != span.inode ||
-               offsetThere != span.offset + (reached - from)) {
-      break;
-    }
-    reached = mapping->end;
+  const auto first = posix::FirstEndingAbove(maps, from);
+  const auto last = posix::FirstEndingAbove(maps, from + size - 1);
+  if (last == maps.end() || first->start > from || !first->shared || first->inode == 0 ||
+      last->allocationBase != first->allocationBase) {
+    return false;
   }
-  return reached >= to;
+  span = FileSpan{first->device, first->inode, first->offset + (from - first->start)};
+  return true;
 }
 
 }  // namespace
