@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 
 #include "locator/memory_scan.h"
 #include "locator/region_scan.h"
@@ -45,7 +46,12 @@ std::string Walk() {
   return text;
 }
 
-Address Found() { return EvaluateRamBase(FoundSlots); }
+// Where the slots show the RAM; NotFound where they show none.
+const std::optional<Address> NotFound;
+std::optional<Address> Found() {
+  Address ramBase = 0;
+  return EvaluateRamBase(FoundSlots, ramBase) ? std::optional<Address>(ramBase) : NotFound;
+}
 
 // The reads of one region: one whole read at 32 bits, pieces at 64.
 std::vector<platform::ULONG_PTR> ReadsOf(platform::ULONG_PTR base, platform::SIZE_T size) {
@@ -118,8 +124,8 @@ TEST(ScanEmulatorMemory, MarkersOffTheStepOrAcrossTheRegionEndAreNotFound) {
   fake::Put(0x00400002, Start);
   fake::Put(0x00400000 + MainRamSize - 12, End);  // crosses the end
   Walk();
-  EXPECT_EQ(FoundSlots[0], 0u);
-  EXPECT_EQ(FoundSlots[1], 0u);
+  EXPECT_EQ(FoundSlots[0], NotSeen);
+  EXPECT_EQ(FoundSlots[1], NotSeen);
   // The last 16 bytes are still scanned.
   NewTarget();
   fake::AddRegion(0x00400000, MainRamSize, Committed);
@@ -135,7 +141,7 @@ TEST(ScanEmulatorMemory, MarkersSeenTwiceAreAmbiguousInOneRegionOrTwo) {
   fake::Put(0x00700000, Start);
   Walk();
   EXPECT_EQ(FoundSlots[0], AmbiguousHit);
-  EXPECT_EQ(Found(), 0u);
+  EXPECT_EQ(Found(), NotFound);
   NewTarget();
   fake::AddRegion(0x00400000, MainRamSize, Committed);
   fake::AddRegion(0x00800000, MainRamSize, Committed);
@@ -143,7 +149,7 @@ TEST(ScanEmulatorMemory, MarkersSeenTwiceAreAmbiguousInOneRegionOrTwo) {
   fake::Put(0x00800000 + MainRamSize - 16, End);
   Walk();
   EXPECT_EQ(FoundSlots[1], AmbiguousHit);
-  EXPECT_EQ(Found(), 0u);
+  EXPECT_EQ(Found(), NotFound);
 }
 
 // A region of the target: private memory (object 0), or a view of shared
@@ -172,11 +178,11 @@ struct ViewsCase {
   const char* what;
   std::vector<Placed> regions;
   std::vector<platform::ULONG_PTR> rams;  // where the markers go; in a view, into its memory
-  Address merged;                         // the result at 64 bits: views of one RAM count as one
+  std::optional<Address> merged;          // the result at 64 bits: views of one RAM count as one
   platform::ULONG_PTR strayEnd = 0;       // an end marker of no RAM
   platform::ULONG_PTR readShort = 0;      // a region whose reads stop at 3 MiB: one "Err!"
   std::vector<Protection> protections = {};
-  Address counted = 0;      // the result at 32 bits, where each region is read alone
+  std::optional<Address> counted = NotFound;  // the result at 32 bits, where each region is read alone
   int countedOnlyErrs = 0;  // "Err!" lines of unreadable regions that only the 32-bit tool reads
 };
 
@@ -201,16 +207,19 @@ std::vector<Protection> CodePages(std::vector<platform::ULONG_PTR> bases) {
 
 // `count` views of one memory, 4 MiB apart, the RAM in the first.
 ViewsCase ManyViews(int count) {
-  ViewsCase views{"many views", {}, {0x01000000}, count <= MaxSightings ? 0x01000000u : 0u};
+  ViewsCase views{"many views", {}, {0x01000000}, NotFound};
+  if (count <= MaxSightings) views.merged = 0x01000000u;
   for (int i = 0; i < count; ++i) views.regions.push_back(View(0x01000000 + 0x00400000u * i, 1));
   return views;
 }
 
 // Where the RAM is seen more than once, or its pages are write-protected.
 // Views of the same memory at the same offsets count as one where the build
-// merges them (the lowest); a copy in other memory, another object, another
-// place in one object, a stray marker or too many sightings leave every
-// marker seen twice ambiguous, as it always is at 32 bits.
+// merges them (the lowest that can be written all through, else the lowest),
+// and sightings in private memory beside them are copies; copies alone,
+// another object, another place in one object, a stray marker in shared
+// memory or too many sightings leave every marker seen twice ambiguous, as it
+// always is at 32 bits.
 TEST(ScanEmulatorMemory, MirroredAndWriteProtectedRamAtEachWidth) {
   const std::vector<ViewsCase> cases = {
       {"two views", {View(0x00800000, 7), View(0x00400000, 7)}, {0x00400000}, 0x00400000},
@@ -221,15 +230,36 @@ TEST(ScanEmulatorMemory, MirroredAndWriteProtectedRamAtEachWidth) {
       {"two views and a private copy",
        {View(0x00400000, 7), View(0x00800000, 7), Private(0x00C00000)},
        {0x00400000, 0x00C00000},
-       0},
-      {"two private copies", {Private(0x00400000), Private(0x00800000)}, {0x00400000, 0x00800000}, 0},
-      {"two objects", {View(0x00400000, 7), View(0x00800000, 8)}, {0x00400000, 0x00800000}, 0},
-      {"two places in one object", {View(0x00400000, 7, 0x00800000)}, {0x00400000, 0x00600000}, 0},
-      {"two views and a stray end marker",
+       0x00400000},
+      {"one view and two private copies below it",
+       {Private(0x00400000), Private(0x00800000), View(0x00C00000, 7)},
+       {0x00400000, 0x00800000, 0x00C00000},
+       0x00C00000},
+      {"two private copies", {Private(0x00400000), Private(0x00800000)}, {0x00400000, 0x00800000}, NotFound},
+      {"two objects", {View(0x00400000, 7), View(0x00800000, 8)}, {0x00400000, 0x00800000}, NotFound},
+      {"two objects and a private copy",
+       {View(0x00400000, 7), View(0x00800000, 8), Private(0x00C00000)},
+       {0x00400000, 0x00800000, 0x00C00000},
+       NotFound},
+      {"two places in one object", {View(0x00400000, 7, 0x00800000)}, {0x00400000, 0x00600000}, NotFound},
+      {"two views and a stray end marker in other shared memory",
+       {View(0x00400000, 7), View(0x00800000, 7), View(0x00C00000, 8)},
+       {0x00400000},
+       NotFound,
+       0x00C00040},
+      {"two views and an end marker alone in private memory, as a partial copy",
        {View(0x00400000, 7), View(0x00800000, 7), Private(0x00C00000)},
        {0x00400000},
-       0,
+       0x00400000,
        0x00C00040},
+      // Four views back to back from page 0, as root may map them: the end
+      // marker of each lies just before the start marker of the next. At 32
+      // bits 0 is no address, as it never was.
+      {"four views of one memory from address 0",
+       {View(0, 3), View(0x00200000, 3), View(0x00400000, 3), View(0x00600000, 3)},
+       {0},
+       0},
+      {"the RAM in private memory at address 0", {Private(0, 0x00400000)}, {0}, 0},
       // The copy's sightings go with its short read; the views' stay.
       {"two views and a copy read short",
        {View(0x00400000, 7), View(0x00800000, 7), Private(0x01000000, 0x00800000)},
@@ -237,6 +267,13 @@ TEST(ScanEmulatorMemory, MirroredAndWriteProtectedRamAtEachWidth) {
        0x00400000,
        0,
        0x01000000},
+      {"two views with a read-only page each: the lowest",
+       {View(0x00800000, 7), View(0x00400000, 7)},
+       {0x00400000},
+       0x00400000,
+       0,
+       0,
+       {{0x00500000, 0x1000, platform::PAGE_READONLY}, {0x00900000, 0x1000, platform::PAGE_READONLY}}},
       ManyViews(MaxSightings),
       ManyViews(MaxSightings + 1),
       // Write-protected pages split a mapping into regions: at 64 bits one
@@ -251,14 +288,14 @@ TEST(ScanEmulatorMemory, MirroredAndWriteProtectedRamAtEachWidth) {
       {"a run broken by a page that can't be read",
        {Private(0x00400000, 0x00400000)},
        {0x00400000},
-       0,
+       NotFound,
        0,
        0,
        {{0x00500000, 0x1000, platform::PAGE_NOACCESS}}},
       {"a run broken by a guard page",
        {Private(0x00400000, 0x00400000)},
        {0x00400000},
-       0,
+       NotFound,
        0,
        0,
        {{0x00500000, 0x1000, platform::PAGE_READWRITE | platform::PAGE_GUARD}}},
@@ -274,26 +311,26 @@ TEST(ScanEmulatorMemory, MirroredAndWriteProtectedRamAtEachWidth) {
       {"two allocations that touch, the RAM across them",
        {Private(0x00400000, 0x00100000), Private(0x00500000, 0x00300000)},
        {0x00400000},
-       0},
-      // A block mapped twice, the lower view dirty-tracked: at 32 bits only
-      // the untracked view is read whole.
+       NotFound},
+      // A block mapped twice, the lower view dirty-tracked: at 64 bits the
+      // view a user can write, at 32 the only one read whole.
       {"a block mapped twice, one view striped read-only",
        {View(0x01000000, 1, 0x00800000), View(0x02000000, 1, 0x00800000)},
        {0x01234564},
-       0x01234564,
+       0x02234564,
        0,
        0,
        Striped(0x01000000, 0x00800000),
        0x02234564},
       // An 8 MiB section: a view with its code pages read-only, one without,
-      // and four 2 MiB fast-memory views protected alike. At 32 bits the start
-      // marker's page stands alone in every protected view, and the end
-      // marker is seen twice.
+      // and four 2 MiB fast-memory views protected alike: at 64 bits the view
+      // without protection. At 32 bits the start marker's page stands alone in
+      // every protected view, and the end marker is seen twice.
       {"six views of an 8 MiB section, code pages read-only",
        {View(0x01000000, 1, 0x00800000), View(0x02000000, 1, 0x00800000), View(0x40000000, 1),
         View(0x48000000, 1), View(0x4A000000, 1), View(0x48600000, 1)},
        {0x01000000},
-       0x01000000,
+       0x02000000,
        0,
        0,
        CodePages({0x01000000, 0x40000000, 0x48000000, 0x4A000000, 0x48600000})},
@@ -374,7 +411,7 @@ TEST(ScanEmulatorMemory, MarkersAcrossAPieceBoundaryAsInAWholeCopy) {
   fake::AddRegion(base, 0x00400000, Committed);
   fake::Put(base + boundary - 6, Start);
   Walk();
-  EXPECT_EQ(FoundSlots[0], 0u);
+  EXPECT_EQ(FoundSlots[0], NotSeen);
 }
 
 // A short read in any piece: one "Err!", and none of that region's hits
@@ -388,7 +425,7 @@ TEST(ScanEmulatorMemory, AShortLaterPieceDropsTheWholeRegion) {
   fake::LimitReadable(0x00800000, 0x00300000);
   EXPECT_EQ(Walk(), ErrLines(1));
   EXPECT_EQ(FoundSlots[0], 0x00400000u);
-  EXPECT_EQ(FoundSlots[1], 0u);
+  EXPECT_EQ(FoundSlots[1], NotSeen);
   EXPECT_EQ(fake::LiveBuffers(), 0);
 }
 
@@ -453,7 +490,7 @@ TEST(ScanRegionBuffer, EveryMarkerAtEveryStepEvenRightAfterAHit) {
   // Buffers shorter than a marker hold none.
   NewTarget();
   ScanRegionBuffer(reinterpret_cast<const unsigned char*>(Start.data()), 15, 0x1000);
-  EXPECT_EQ(FoundSlots[0], 0u);
+  EXPECT_EQ(FoundSlots[0], NotSeen);
 }
 
 }  // namespace

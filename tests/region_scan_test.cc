@@ -69,7 +69,7 @@ TEST(ScanRegionBuffer, FindsTheFirstAndLastStepsButNothingOneBytePast) {
     std::vector<unsigned char> past(size + 4, 0);
     std::memcpy(past.data() + ((size - MarkerLength + 4) & ~static_cast<std::size_t>(3)), MarkerTable[0],
                 MarkerLength);
-    EXPECT_EQ(ScanWith(ScanRegionBuffer, past, size).start, 0u) << size;
+    EXPECT_EQ(ScanWith(ScanRegionBuffer, past, size).start, NotSeen) << size;
   }
   // A buffer of just one marker holds one step.
   std::vector<unsigned char> one(MarkerTable[1], MarkerTable[1] + MarkerLength);

@@ -78,6 +78,20 @@ TEST(RunMirvane, FoundRamIsPrintedAndCarriedByTheExitStatus) {
   EXPECT_EQ(RunTool({"EMU.EXE", "/-3"}).out, Lines({"$80400004"}));
   // Found, even after a name that matched nothing: no reason to give.
   EXPECT_EQ(found.err + RunTool({"nothing.exe"}).err, "");
+  // A RAM at address 0, where root may map one on Linux: found at 64 bits,
+  // with the status that says so and no reason; at 32 bits, as ever, 0 is none.
+  EmulatorWithRam();
+  fake::AddRegion(0, 0x00400000, platform::MEM_COMMIT);
+  fake::Put(0x80400004, "not a marker....");
+  fake::Put(0x80400004 + 0x1FFFF0, "not a marker....");
+  fake::Put(0, "!StartOfMainRAM!");
+  fake::Put(0x1FFFF0, "!!EndOfMainRAM!!");
+  const RunOutput atZero = RunTool({"20"});
+  EXPECT_EQ(atZero.out, Lines({"0x00000000"}));
+  EXPECT_EQ(atZero.status, platform::ZeroIsAnAddress ? 2 : 0);
+  if (platform::ZeroIsAnAddress) {
+    EXPECT_EQ(atZero.err, "");
+  }
 }
 
 TEST(RunMirvane, ErrLinesComeBeforeTheResultLine) {
@@ -189,8 +203,8 @@ TEST(RunMirvane, NotFoundComesWithOneReasonLinePerCauseFromTheWideTools) {
        TwoCopies,
        {"20"},
        {"PID 20 (emu.exe) holds the start marker 2 times and the end marker 2 times, in memory not shown to "
-        "be one "
-        "RAM"}},
+        "be one RAM: 4 of the sightings lie in the emulator's private memory, as copies of the RAM do: turn "
+        "off rewind, run-ahead"}},
       {"a start marker alone",
        StartMarkerOnly,
        {"20"},

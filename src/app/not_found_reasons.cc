@@ -46,8 +46,13 @@ std::string WalkReason(const std::string& process, bool nameGiven) {
   }
   const std::string seen =
       process + " holds the start marker " + Times(starts) + " and the end marker " + Times(ends);
-  if (starts > 1 || ends > 1)
-    return seen + ", in memory not shown to be one RAM (a copy of it, such as a snapshot?)";
+  if (starts > 1 || ends > 1) {
+    const std::string notOne = seen + ", in memory not shown to be one RAM";
+    if (LastWalk.privateSightings == 0) return notOne + " (a copy of it, such as a snapshot?)";
+    return notOne + ": " + std::to_string(LastWalk.privateSightings) +
+           " of the sightings lie in the emulator's private memory, as copies of the RAM do: turn off "
+           "rewind, run-ahead, save states kept in memory and the like in the emulator, and run again";
+  }
   return seen + ", not one RAM (2 MiB) apart: is the marker program running?";
 }
 

@@ -15,6 +15,7 @@ namespace {
 // The run-wide state, held until the process ends.
 RunSettings Settings;
 Address RamBase = 0;
+bool RamFound = false;
 
 // Every failure in here ends the search and nothing else; the slots keep what
 // was recorded until then, and LastSearch how far it came.
@@ -62,6 +63,7 @@ int ReportFailure(const char* kind, const char* where, const char* message) {
 
 int RunMirvane(const std::vector<std::string>& arguments) {
   RamBase = 0;
+  RamFound = false;
   Settings = RunSettings();
   const char* stage = "reading the command line";
   try {
@@ -81,12 +83,12 @@ int RunMirvane(const std::vector<std::string>& arguments) {
     ClearFoundSlots();
     stage = "searching";
     GuardedSearch();
-    RamBase = EvaluateRamBase(FoundSlots);
+    RamFound = EvaluateRamBase(FoundSlots, RamBase);
     stage = "writing the result line";
     WriteOutputLine(FormatResult(RamBase, Settings.OutputType));
     FlushOutput();
-    if (RamBase == 0) ExplainNotFound();
-    return platform::ExitStatusForResult(RamBase);
+    if (!RamFound) ExplainNotFound();
+    return platform::ExitStatusForResult(RamFound, RamBase);
   } catch (const OutputFailure& failure) {
     return ReportFailure("Write error", stage, failure.what());
   } catch (const std::exception& failure) {

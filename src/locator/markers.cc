@@ -26,7 +26,7 @@ void BuildMarkerWords() {
 }
 
 void ClearFoundSlots() {
-  for (Address& slot : FoundSlots) slot = 0;
+  for (Address& slot : FoundSlots) slot = NotSeen;
   for (int& count : SightingCounts) count = 0;
 }
 
@@ -44,17 +44,20 @@ void RewindHits(const HitsMark& mark) {
 }
 
 void RecordHit(int m, Address address) {
-  FoundSlots[m] = FoundSlots[m] == 0 ? address : AmbiguousHit;
+  // Where 0 means "not seen", a hit at 0 leaves the slot unseen.
+  FoundSlots[m] = FoundSlots[m] == NotSeen ? address : AmbiguousHit;
   if (m > LastMarkerIndex) return;
   int& count = SightingCounts[m];
   if (count < MaxSightings) Sightings[m][count] = address;
   if (count <= MaxSightings) ++count;
 }
 
-Address EvaluateRamBase(const Address slots[MarkerCount]) {
+bool EvaluateRamBase(const Address slots[MarkerCount], Address& ramBase) {
   const Address s = slots[0];
   const Address e = slots[1];
-  // The end marker holds the last 16 bytes of the RAM.
-  if (s != 0 && e != 0 && static_cast<Address>(e - s + 16) == MainRamSize) return s;
-  return 0;
+  // Each seen once, and the end marker in the last 16 bytes of the RAM.
+  const bool found = s != NotSeen && e != NotSeen && s != AmbiguousHit && e != AmbiguousHit &&
+                     static_cast<Address>(e - s + 16) == MainRamSize;
+  ramBase = found ? s : 0;
+  return found;
 }

@@ -15,19 +15,22 @@ const int LastMarkerIndex = 1;
 const Address MainRamSize = 0x200000;
 // A slot value meaning "seen more than once".
 const Address AmbiguousHit = ~static_cast<Address>(0);  // all bits set
+// A slot value meaning "not seen": 0 where no RAM is looked for at address 0,
+// else a value no hit can have, as hits lie on 4-byte steps.
+const Address NotSeen = platform::ZeroIsAnAddress ? AmbiguousHit - 1 : 0;
 
 extern const char MarkerTable[MarkerCount][MarkerLength + 1];
 
 // MarkerWords[m][k]: bytes 4k..4k+3 of marker m as a little-endian word.
 extern std::uint32_t MarkerWords[MarkerCount][4];
 
-// Per marker: 0 not seen, AmbiguousHit seen more than once, else the one address.
+// Per marker: NotSeen, AmbiguousHit seen more than once, else the one address.
 extern Address FoundSlots[MarkerCount];
 
 // Where each searched marker was seen, in the order seen, for telling views of
 // one memory from copies: the first MaxSightings of them are kept, and the
 // count goes on past that (to MaxSightings + 1, where it stays).
-const int MaxSightings = 16;
+const int MaxSightings = 64;
 extern Address Sightings[LastMarkerIndex + 1][MaxSightings];
 extern int SightingCounts[LastMarkerIndex + 1];
 
@@ -43,4 +46,5 @@ void ClearFoundSlots();
 HitsMark MarkHits();
 void RewindHits(const HitsMark& mark);
 void RecordHit(int m, Address address);
-Address EvaluateRamBase(const Address slots[MarkerCount]);
+// Whether the slots show one RAM, and `ramBase` its address (0 where not).
+bool EvaluateRamBase(const Address slots[MarkerCount], Address& ramBase);

@@ -19,11 +19,13 @@ const platform::DWORD TargetAccess = platform::PROCESS_QUERY_INFORMATION | platf
 
 // What the last walk met, for the reasons given when the answer is 0: the
 // system's error when the process could not be opened, the regions (runs)
-// large enough to hold the RAM that were copied, and how many came back short.
+// large enough to hold the RAM that were copied, how many came back short, and
+// how many sightings of a marker seen more than once lay in private memory.
 struct WalkRecord {
   platform::DWORD openError = 0;
   int regions = 0;
   int shortCopies = 0;
+  int privateSightings = 0;
 };
 extern WalkRecord LastWalk;
 

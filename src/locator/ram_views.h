@@ -1,13 +1,18 @@
-// Emulators that map their RAM more than once: every view shows both markers,
-// and each marker is seen once per view. Where the system shows all those
-// sightings to be views of the same memory, they count as one, the lowest.
+// Emulators that map their RAM more than once, or keep copies of it: every
+// view shows both markers, and so does every copy (a rewind or run-ahead
+// state, a save state kept in memory). Where the system shows the sightings in
+// shared memory to be views of one memory, and the others lie in private
+// memory, the views are the RAM and the rest are copies: they count as one
+// sighting, the view a user can write.
 #pragma once
 
 #include "platform/process_services.h"
 
-// Makes the slots the lowest view's pair when every start marker seen pairs
-// with an end marker one RAM after it, no more than MaxSightings of each were
-// seen, and the system shows each pair to be the same memory as the lowest;
-// otherwise leaves the slots alone. Does nothing where the build counts every
-// sighting (platform/address_width.h).
+// Makes the slots one view's pair when the start markers seen in shared memory
+// each pair with an end marker one RAM after it, the system shows them all to
+// be the same memory, and every other sighting lies in private memory: the
+// lowest view whose 2 MiB can be written all through, else the lowest. At most
+// MaxSightings of each marker are looked at. Otherwise leaves the slots alone.
+// Notes in LastWalk how many sightings lay in private memory. Does nothing where
+// the build counts every sighting (platform/address_width.h).
 void MergeViewsOfOneRam(platform::HANDLE handle);

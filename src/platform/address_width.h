@@ -3,8 +3,9 @@
 // 32-bit addresses and reads every region whole; the 64-bit tools reach the
 // whole 64-bit address space, read regions in small pieces, read a mapping
 // whose pages differ in protection as one region, count views of one memory,
-// mapped more than once, as one sighting of the RAM, and say on standard
-// error why the answer is 0. The native
+// mapped more than once, as one sighting of the RAM (the view a user can
+// write, where private copies lie beside it), find a RAM at address 0, and say
+// on standard error why the answer is 0. The native
 // build also compiles its unit tests at 32 bits (MIRVANE_ADDRESS_BITS=32), so
 // the rules of both widths are tested on every machine.
 #pragma once
@@ -32,6 +33,8 @@ const bool MergesRamViews = false;
 const bool JoinsRegionsOfOneAllocation = false;
 // Not found is a silent 0, as it always was.
 const bool ExplainsNotFound = false;
+// 0 means "not seen" and "not found": no RAM is ever looked for at address 0.
+const bool ZeroIsAnAddress = false;
 #elif MIRVANE_ADDRESS_BITS == 64
 typedef std::uint64_t HostWord;
 // Regions are read in pieces of 1 MiB into one small buffer that stays in the
@@ -48,6 +51,9 @@ const bool JoinsRegionsOfOneAllocation = true;
 // Not found comes with a reason on standard error: no such process, no rights,
 // no marker, or markers not shown to be one RAM.
 const bool ExplainsNotFound = true;
+// Root may map page 0 on Linux, and emulators run as root put their RAM there:
+// "seen" and "found" are kept apart from the address, which may be 0.
+const bool ZeroIsAnAddress = true;
 #else
 #error "MIRVANE_ADDRESS_BITS is 32 or 64"
 #endif

@@ -36,7 +36,8 @@ std::string ToolName();
 // What to do where the system refused to let the tool read another process.
 const char* RightsAdvice();
 
-// The process exit status that carries a RAM base (0: not found).
-int ExitStatusForResult(std::uint64_t ramBase);
+// The process exit status that carries whether the RAM was found and its base
+// (0: not found).
+int ExitStatusForResult(bool found, std::uint64_t ramBase);
 
 }  // namespace platform

@@ -54,6 +54,6 @@ const char* RightsAdvice() {
 // A POSIX exit status keeps only 8 bits, and a page-aligned address would read
 // as 0, "not found": the status says found (2) or not (0); the address is on
 // standard output.
-int ExitStatusForResult(std::uint64_t ramBase) { return ramBase != 0 ? 2 : 0; }
+int ExitStatusForResult(bool found, std::uint64_t) { return found ? 2 : 0; }
 
 }  // namespace platform

@@ -60,11 +60,12 @@ std::string ToolName() {
 
 const char* RightsAdvice() { return "run it as administrator, or as the emulator's user"; }
 
-// A base below 4 GiB is the status itself; a higher one can't be, so the
-// status says "found" (2, never a base: bases lie on 4-byte steps) and the
-// address is on standard output.
-int ExitStatusForResult(std::uint64_t ramBase) {
-  return ramBase > 0xFFFFFFFFu ? 2 : static_cast<int>(static_cast<std::uint32_t>(ramBase));
+// A base below 4 GiB is the status itself; a higher one can't be, nor a base
+// of 0, which means "not found": there the status says "found" (2, never a
+// base: bases lie on 4-byte steps) and the address is on standard output.
+int ExitStatusForResult(bool found, std::uint64_t ramBase) {
+  if (!found) return 0;
+  return ramBase > 0xFFFFFFFFu || ramBase == 0 ? 2 : static_cast<int>(static_cast<std::uint32_t>(ramBase));
 }
 
 }  // namespace platform

@@ -58,7 +58,13 @@ SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMA
   lpBuffer->AllocationProtect = ProtectionOf(*mapping);
   lpBuffer->State = accessible ? MEM_COMMIT : MEM_RESERVE;
   lpBuffer->Protect = accessible ? ProtectionOf(*mapping) : 0;
-  lpBuffer->Type = mapping->inode != 0 ? MEM_MAPPED : MEM_PRIVATE;
+  // Shared mappings are views of one memory, as Windows' mapped views; a
+  // private mapping of a file holds its pages copied on write, as an image does.
+  if (mapping->shared) {
+    lpBuffer->Type = MEM_MAPPED;
+  } else {
+    lpBuffer->Type = mapping->inode != 0 ? MEM_IMAGE : MEM_PRIVATE;
+  }
   return sizeof(MEMORY_BASIC_INFORMATION);
 }
 
