@@ -582,7 +582,8 @@ TEST(ProcessMemory, RegionsOfAChildCoverItsMappingsBelowTheTopWithTheirStates) {
       {ReadWriteBase + ReadWriteSize, NoAccessBase - (ReadWriteBase + ReadWriteSize), platform::MEM_FREE, 0,
        0},
       {NoAccessBase, NoAccessSize, platform::MEM_RESERVE, 0, 0},
-      {FileBase, FileMappingSize, platform::MEM_COMMIT, platform::PAGE_READONLY, 0},
+      // A private mapping of a file holds its pages copied on write, as an image.
+      {FileBase, FileMappingSize, platform::MEM_COMMIT, platform::PAGE_READONLY, platform::MEM_IMAGE},
       // A view's read-only half is a line of its own that continues the view.
       {ViewBase, SharedSize / 2, platform::MEM_COMMIT, platform::PAGE_READWRITE, platform::MEM_MAPPED,
        ViewBase},

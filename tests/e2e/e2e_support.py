@@ -207,7 +207,8 @@ def stop_everything(setting):
 # ---------------------------------------------------------------- the stand-in
 
 def start_standin(setting, scenario, milliseconds=None):
-    """Starts the stand-in; returns its process, PID, the RAM base it expects
+    """Starts the stand-in; returns its process, PID, whether the tool should
+    find the RAM and its base (0 where not found, and for a RAM at address 0)
     and, where the scenario has one, the base a walk cut short finds. With
     `milliseconds` it ends on its own that long after it is ready."""
     command = [setting["standin"], scenario, "--seconds", "300"]
@@ -240,13 +241,16 @@ def start_standin(setting, scenario, milliseconds=None):
     # Eight digits, more for an address above 4 GiB.
     expect = int(re.search(rb"expect 0x([0-9A-F]{8,16})\r?\n", data).group(1), 16)
     cut_short = re.search(rb"cut-short 0x([0-9A-F]{8,16})\r?\n", data)
-    # The 64-bit tools count views of one memory as one sighting, the lowest
-    # view, and read a mapping whose pages differ in protection as one region;
-    # the 32-bit one sees the RAM once per view, and each region alone.
+    found = expect != 0
+    # The 64-bit tools count views of one memory as one sighting, the view a
+    # user can write, take private copies beside it for copies, read a mapping
+    # whose pages differ in protection as one region, and find a RAM at 0; the
+    # 32-bit one sees the RAM once per view, each region alone, and no RAM at 0.
     wide = re.search(rb"wide 0x([0-9A-F]{8,16})\r?\n", data)
     if wide and setting["address_bits"] == 64:
         expect = int(wide.group(1), 16)
-    return {"process": process, "pid": pid, "expect": expect,
+        found = True
+    return {"process": process, "pid": pid, "expect": expect, "found": found,
             "cut_short": int(cut_short.group(1), 16) if cut_short else None}
 
 

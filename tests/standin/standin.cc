@@ -11,10 +11,11 @@
 // Output, one line each, flushed: "pid N", "expect 0x........", "ready";
 // before "ready", where the scenario has one, "cut-short 0x........": what
 // Mirvane reports when its walk ends at the scenario's big region; and
-// "wide 0x........": what the 64-bit tools report where the 32-bit one, which
-// "expect" is for, reports otherwise: they count views of one memory as one
-// sighting (the lowest view), and read a mapping whose pages differ in
-// protection as one region.
+// "wide 0x........": where the 64-bit tools find the RAM where the 32-bit one,
+// which "expect" is for, reports otherwise (0 there: not found); it may be 0:
+// they count views of one memory as one sighting (the view a user can write),
+// take private copies beside it for copies, read a mapping whose pages differ
+// in protection as one region, and find a RAM at address 0.
 // Addresses have eight hex digits, more where they lie above 4 GiB.
 // Exit status: 0 after a normal stop, 1 when the scenario could not be staged,
 // 2 on wrong usage, 3 when this platform can't stage the scenario at all.
@@ -115,11 +116,14 @@ enum Scenario {
   MappedTwice,
   MappedSixTimes,
   ViewsAndCopy,
+  ViewsAndTwoCopies,
   TwoCopies,
   TwoMemories,
   ViewsWriteProtected,
   BlockMappedTwiceTracked,
   RamWithReadOnlyPage,
+  ViewsAtZero,
+  PrivateAtZero,
   ScenarioCount
 };
 
@@ -149,11 +153,14 @@ const char* const ScenarioNames[ScenarioCount] = {
     "mapped-twice",
     "mapped-six-times",
     "views-and-copy",
+    "views-and-two-copies",
     "two-copies",
     "two-memories",
     "views-write-protected",
     "block-mapped-twice-tracked",
     "ram-with-read-only-page",
+    "views-at-zero",
+    "private-at-zero",
 };
 
 const char* const ScenarioDescriptions[ScenarioCount] = {
@@ -182,14 +189,17 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "the RAM's memory mapped twice, the lower view read-only from the middle of the RAM on (64-bit: the "
     "lower)",
     "the RAM's memory mapped six times, four of them inside one reserved range (64-bit: the lowest)",
-    "the RAM's memory mapped twice, and a private copy of its bytes (not found)",
+    "the RAM's memory mapped twice, and a private copy of its bytes (64-bit: the lower view; 32-bit: not found)",
+    "the RAM's memory mapped twice, and two private copies of its bytes (64-bit: the lower view; 32-bit: not "
+    "found)",
     "two private copies of the RAM (not found)",
     "two shared memories with RAM images that differ, each mapped twice (not found)",
-    "an 8 MiB section mapped six times, its code pages read-only in five views (64-bit: the lowest; "
-    "32-bit: not found)",
-    "a 32 MiB block mapped twice, the lower view read-only in every other 64 KiB (64-bit: the lower; "
-    "32-bit: the upper)",
+    "an 8 MiB section mapped six times, its code pages read-only in five views (64-bit: the view without "
+    "protection; 32-bit: not found)",
+    "a 32 MiB block mapped twice, the lower view read-only in every other 64 KiB (the upper, always writable)",
     "the RAM in one private region with a read-only page inside it (64-bit: found; 32-bit: not found)",
+    "the RAM's memory mapped four times back to back from address 0 (Linux, as root; 64-bit: 0)",
+    "the RAM in one private region at address 0 (Linux, as root; 64-bit: 0)",
 };
 
 // The outcome of staging: the base Mirvane should report, or why there is none.
@@ -198,15 +208,16 @@ struct Staging {
   std::uint64_t expected;
   const char* problem;
   std::uint64_t cutShort;  // the base a walk that ends at the big region reports (0: no such region)
-  std::uint64_t wide;      // what the 64-bit tools report where it differs from `expected` (0: it doesn't)
+  bool wideDiffers;        // the 64-bit tools find the RAM, at `wide`, where the 32-bit one reports `expected`
+  std::uint64_t wide;
 };
 
-Staging Staged(std::uint64_t expected) { return Staging{0, expected, nullptr, 0, 0}; }
+Staging Staged(std::uint64_t expected) { return Staging{0, expected, nullptr, 0, false, 0}; }
 Staging StagedWide(std::uint64_t expected, std::uint64_t wide) {
-  return Staging{0, expected, nullptr, 0, wide};
+  return Staging{0, expected, nullptr, 0, true, wide};
 }
-Staging Failed(const char* problem) { return Staging{1, 0, problem, 0, 0}; }
-Staging Unsupported(const char* problem) { return Staging{3, 0, problem, 0, 0}; }
+Staging Failed(const char* problem) { return Staging{1, 0, problem, 0, false, 0}; }
+Staging Unsupported(const char* problem) { return Staging{3, 0, problem, 0, false, 0}; }
 
 const char WatchRefused[] =
     "nothing here tells us when another process reads our memory (Linux: userfaultfd reports such reads "
@@ -214,6 +225,9 @@ const char WatchRefused[] =
 const char HugeRefused[] = "the system won't commit 1.5 GiB in one piece here";
 const char NothingAbove4GiB[] = "a 32-bit process has no address space at or above 4 GiB";
 const char NoUnreadable[] = "this platform can't map a region that can't be read";
+const char NoPageZero[] =
+    "the system won't map memory at address 0 for us (Linux: only root may, below vm.mmap_min_addr; "
+    "Windows never does)";
 
 // The RAM at the start of the first of several big regions in a row; with a
 // watch, the first read of the second region stops us.
@@ -259,10 +273,37 @@ unsigned char* MapRamViews(int count, bool fastMemory, unsigned char firstByte) 
   return lowest;
 }
 
-// Every view holds the RAM: counted one by one, it is seen more than once.
-Staging StagedAsViews(const unsigned char* lowestView) {
-  if (!lowestView) return Failed("can't map the views where the scenario needs them");
-  return StagedWide(0, AddressOf(lowestView));
+// Every view holds the RAM: counted one by one, it is seen more than once;
+// the 64-bit tools answer `view`.
+Staging StagedAsViews(const unsigned char* view) {
+  if (!view) return Failed("can't map the views where the scenario needs them");
+  return StagedWide(0, AddressOf(view));
+}
+
+// The RAM's views and `copies` private copies of its bytes: the 64-bit tools
+// take the copies for what they are and answer the lower view.
+Staging StageViewsAndCopies(int copies) {
+  unsigned char* const views = MapRamViews(2, false, 1);
+  if (!views) return Failed("can't map the views where the scenario needs them");
+  for (int i = 0; i < copies; ++i) {
+    unsigned char* const copy = CommitRegion(MainRamSize, PlaceLow);
+    if (!copy) return Failed("can't commit a region where the scenario needs it");
+    std::memcpy(copy, views, MainRamSize);
+  }
+  return StagedWide(0, AddressOf(views));
+}
+
+// Four views of the RAM back to back from address 0, or one private region
+// there, as an emulator run by root maps them.
+Staging StageAtAddressZero(bool views) {
+  const int memory = views ? CreateSharedMemory(MainRamSize) : -1;
+  if (views && memory < 0) return Failed("can't create the shared memory");
+  if (!MapFromAddressZero(memory, views ? MainRamSize : WideRegionSize, views ? 4 : 1)) {
+    return Unsupported(NoPageZero);
+  }
+  PlaceRam(AddressZero());
+  // Counted one by one, the views are seen four times; a hit at 0 was never one.
+  return StagedWide(0, 0);
 }
 
 // Makes the RAM's code pages read-only in a view of it.
@@ -273,7 +314,7 @@ bool ProtectCodePages(unsigned char* ramView) {
   return true;
 }
 
-// The recompiler's six views; returns the lowest, null on failure.
+// The recompiler's six views; returns the view without protection, null on failure.
 unsigned char* MapProtectedViews() {
   const int memory = CreateSharedMemory(SectionSize);
   unsigned char* const isProtected = memory < 0 ? nullptr : MapSharedView(memory, SectionSize, PlaceLow);
@@ -291,7 +332,7 @@ unsigned char* MapProtectedViews() {
   for (std::uint64_t offset : FastMemoryRamViews) {
     if (!ProtectCodePages(fast + offset)) return nullptr;
   }
-  return lowest;
+  return unprotected;
 }
 
 // The block mapped twice, the lower view dirty-tracked; the lower view's RAM
@@ -475,12 +516,8 @@ Staging StageScenario(Scenario scenario) {
       return StagedAsViews(lower + offset);
     }
     case MappedSixTimes: return StagedAsViews(MapRamViews(2, true, 1));
-    case ViewsAndCopy: {
-      unsigned char* const views = MapRamViews(2, false, 1);
-      if (!views || !(region = CommitRegion(MainRamSize, PlaceLow))) break;
-      std::memcpy(region, views, MainRamSize);
-      return Staged(0);
-    }
+    case ViewsAndCopy: return StageViewsAndCopies(1);
+    case ViewsAndTwoCopies: return StageViewsAndCopies(2);
     case TwoCopies: {
       if (!(region = CommitRegion(MainRamSize, PlaceLow))) break;
       unsigned char* const copy = CommitRegion(MainRamSize, PlaceLow);
@@ -499,13 +536,15 @@ Staging StageScenario(Scenario scenario) {
       unsigned char* lowerRam = nullptr;
       unsigned char* upperRam = nullptr;
       if (!MapTrackedBlock(lowerRam, upperRam)) break;
-      return StagedWide(AddressOf(upperRam), AddressOf(lowerRam));
+      return Staged(AddressOf(upperRam));
     }
     case RamWithReadOnlyPage:
       if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
       PlaceRam(region);
       if (!MakeReadOnly(region + CodePages[1], PageSize)) break;
       return StagedWide(0, AddressOf(region));
+    case ViewsAtZero: return StageAtAddressZero(true);
+    case PrivateAtZero: return StageAtAddressZero(false);
     case ScenarioCount: break;
   }
   return Failed("can't commit a region where the scenario needs it");
@@ -562,7 +601,7 @@ int main(int argc, char** argv) {
   if (staging.cutShort != 0) {
     std::printf("cut-short 0x%08llX\n", static_cast<unsigned long long>(staging.cutShort));
   }
-  if (staging.wide != 0) std::printf("wide 0x%08llX\n", static_cast<unsigned long long>(staging.wide));
+  if (staging.wideDiffers) std::printf("wide 0x%08llX\n", static_cast<unsigned long long>(staging.wide));
   std::printf("ready\n");
   std::fflush(stdout);
   WaitForStop(milliseconds);

@@ -45,6 +45,15 @@ unsigned char* ReserveRange(std::uint64_t size, RegionPlace place);
 // Maps all of shared memory `memory` at `at`, inside a range from ReserveRange.
 bool MapSharedViewAt(int memory, std::uint64_t size, unsigned char* at);
 
+// Maps shared memory `memory` (of `size` bytes) `count` times back to back
+// from address 0, or with `memory` -1 commits `size` private bytes there, as
+// root may on Linux. False where the system refuses it.
+bool MapFromAddressZero(int memory, std::uint64_t size, int count);
+
+// Our memory at address 0, once mapped there: a pointer the compiler can't
+// take for a null one.
+unsigned char* AddressZero();
+
 // Turns memory read-only, as emulators protect pages of a view of their RAM.
 bool MakeReadOnly(unsigned char* memory, std::uint64_t size);
 

@@ -131,6 +131,25 @@ bool MakeReadOnly(unsigned char* memory, std::uint64_t size) {
   return mprotect(memory, size, PROT_READ) == 0;
 }
 
+// Below vm.mmap_min_addr only a process with CAP_SYS_RAWIO (root) may map.
+bool MapFromAddressZero(int memory, std::uint64_t size, int count) {
+  const int flags = memory < 0 ? MAP_PRIVATE | MAP_ANONYMOUS : MAP_SHARED;
+  for (int i = 0; i < count; ++i) {
+    void* const wanted = reinterpret_cast<void*>(static_cast<std::uintptr_t>(i * size));
+    void* const got = mmap(wanted, size, PROT_READ | PROT_WRITE, flags | RegionFlags, memory, 0);
+    if (got != wanted) {
+      if (got != MAP_FAILED) munmap(got, size);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Read at run time: a constant null pointer would let the compiler drop our writes there.
+volatile std::uintptr_t ZeroAddress = 0;
+
+unsigned char* AddressZero() { return reinterpret_cast<unsigned char*>(ZeroAddress); }
+
 unsigned char* MapUnreadableRegion(std::uint64_t size, std::uint64_t readable) {
   // A file of `readable` bytes mapped over `size` bytes: every page past the
   // file's end is mapped, but reading it fails.

@@ -135,6 +135,10 @@ bool MapSharedViewAt(int memory, std::uint64_t size, unsigned char* at) {
          ReserveAt(at + size, static_cast<std::uint64_t>(end - (at + size)));
 }
 
+// Windows keeps the first 64 KiB of every process unmapped.
+bool MapFromAddressZero(int, std::uint64_t, int) { return false; }
+unsigned char* AddressZero() { return nullptr; }
+
 bool MakeReadOnly(unsigned char* memory, std::uint64_t size) {
   DWORD previous = 0;
   return VirtualProtect(memory, static_cast<SIZE_T>(size), PAGE_READONLY, &previous) != 0;
