@@ -187,7 +187,7 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "the RAM near the end of one region of 1.5 GiB",
     "the RAM, a 1.5 GiB region, then (where there is room) a second start marker (cut short: the RAM)",
     "the RAM's memory mapped twice, the lower view read-only from the middle of the RAM on (64-bit: the "
-    "lower)",
+    "upper, writable all through)",
     "the RAM's memory mapped six times, four of them inside one reserved range (64-bit: the lowest)",
     "the RAM's memory mapped twice, and a private copy of its bytes (64-bit: the lower view; 32-bit: not found)",
     "the RAM's memory mapped twice, and two private copies of its bytes (64-bit: the lower view; 32-bit: not "
@@ -513,7 +513,7 @@ Staging StageScenario(Scenario scenario) {
       const std::uint64_t offset = WideRegionSize / 4;
       PlaceRam(upper + offset);
       if (!MakeReadOnly(lower + WideRegionSize / 2, WideRegionSize / 2)) break;
-      return StagedAsViews(lower + offset);
+      return StagedAsViews(upper + offset);
     }
     case MappedSixTimes: return StagedAsViews(MapRamViews(2, true, 1));
     case ViewsAndCopy: return StageViewsAndCopies(1);
