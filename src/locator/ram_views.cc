@@ -10,7 +10,8 @@ using namespace platform;
 namespace {
 
 // Protections under which every page can be written; PAGE_GUARD makes any of them fault.
-const DWORD WritableProtections = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+const DWORD WritableProtections =
+    PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 
 // Where the end marker of a RAM that starts at `start` lies.
 Address EndMarkerOf(Address start) { return start + MainRamSize - MarkerLength; }

@@ -189,14 +189,16 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "the RAM's memory mapped twice, the lower view read-only from the middle of the RAM on (64-bit: the "
     "upper, writable all through)",
     "the RAM's memory mapped six times, four of them inside one reserved range (64-bit: the lowest)",
-    "the RAM's memory mapped twice, and a private copy of its bytes (64-bit: the lower view; 32-bit: not found)",
+    "the RAM's memory mapped twice, and a private copy of its bytes (64-bit: the lower view; 32-bit: not "
+    "found)",
     "the RAM's memory mapped twice, and two private copies of its bytes (64-bit: the lower view; 32-bit: not "
     "found)",
     "two private copies of the RAM (not found)",
     "two shared memories with RAM images that differ, each mapped twice (not found)",
     "an 8 MiB section mapped six times, its code pages read-only in five views (64-bit: the view without "
     "protection; 32-bit: not found)",
-    "a 32 MiB block mapped twice, the lower view read-only in every other 64 KiB (the upper, always writable)",
+    "a 32 MiB block mapped twice, the lower view read-only in every other 64 KiB (the upper, always "
+    "writable)",
     "the RAM in one private region with a read-only page inside it (64-bit: found; 32-bit: not found)",
     "the RAM's memory mapped four times back to back from address 0 (Linux, as root; 64-bit: 0)",
     "the RAM in one private region at address 0 (Linux, as root; 64-bit: 0)",
@@ -208,7 +210,7 @@ struct Staging {
   std::uint64_t expected;
   const char* problem;
   std::uint64_t cutShort;  // the base a walk that ends at the big region reports (0: no such region)
-  bool wideDiffers;        // the 64-bit tools find the RAM, at `wide`, where the 32-bit one reports `expected`
+  bool wideDiffers;  // the 64-bit tools find the RAM, at `wide`, where the 32-bit one reports `expected`
   std::uint64_t wide;
 };
 
