@@ -274,7 +274,9 @@ def run_tool(setting, arguments):
         output, status = run_at_prompt(setting, line)
         with open(error_file, "rb") as error:
             return output, error.read(), status
-    completed = subprocess.run([setting["tool"]] + arguments, env=setting["env"], timeout=TOOL_SECONDS,
+    # "command": how to start the tool where it isn't run by its path alone (in a chroot).
+    command = setting.get("command") or [setting["tool"]]
+    completed = subprocess.run(command + arguments, env=setting["env"], timeout=TOOL_SECONDS,
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     return completed.stdout, completed.stderr, completed.returncode
 
