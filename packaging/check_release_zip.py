@@ -253,8 +253,12 @@ def chroot_case(path, standin, source):
         os.mkdir(proc)
         mount = subprocess.run(["mount", "-t", "proc", "proc", proc], capture_output=True, text=True)
         if mount.returncode != 0:
-            return "mount refused /proc in the chroot: %s" % (mount.stderr.strip() or mount.returncode)
+            return "mount refused /proc in the chroot: %s" % (mount.stderr.strip().split("\n")[0] or mount.returncode)
         mounted = True
+        # chroot(2) needs a right of its own, which a container may withhold from root.
+        probe = subprocess.run(["chroot", root, "/bin/mirvane", "/?"], capture_output=True, text=True)
+        if probe.returncode == 125 and "not permitted" in probe.stderr:
+            return "chroot refused: %s" % probe.stderr.strip()
         setting = e2e.make_setting(os.path.join(root, "bin", "mirvane"), standin, None, 64)
         setting["command"] = ["chroot", root, "/bin/mirvane"]
         for scenario in ("ram-at-region-start", "high-address"):

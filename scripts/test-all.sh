@@ -31,7 +31,7 @@ trap summary EXIT
 # (tests/needs-32bit.sh).
 skip_reason() {
   if [ "$1" = aarch64 ]; then echo "qemu-aarch64 is not installed"
-  elif [ "$2" = linux_archive ]; then echo "the chroot case needs root and a /proc mount"
+  elif [ "$2" = linux_archive ]; then echo "the chroot case needs root, chroot and a /proc mount"
   else echo "this machine does not run 32-bit programs"; fi
 }
 
