@@ -61,13 +61,16 @@ if(NOT MIRVANE_SANITIZE)
   target_link_options(Mirvane_portable PRIVATE -static)
   set_target_properties(Mirvane_portable PROPERTIES OUTPUT_NAME Mirvane
                         RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/portable)
-  install(TARGETS Mirvane_portable RUNTIME DESTINATION bin COMPONENT portable)
-  install(FILES ${MIRVANE_LINKS}/mirvane DESTINATION bin COMPONENT portable)
-  install(FILES ${MIRVANE_MANUAL} ${MIRVANE_LINKS}/Mirvane.1.gz DESTINATION share/man/man1 COMPONENT portable)
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/README-linux.txt DESTINATION . RENAME README COMPONENT portable)
-  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT portable)
+  # Packed only: a plain `cmake --install` installs the tool component alone.
+  install(TARGETS Mirvane_portable RUNTIME DESTINATION bin COMPONENT portable EXCLUDE_FROM_ALL)
+  install(FILES ${MIRVANE_LINKS}/mirvane DESTINATION bin COMPONENT portable EXCLUDE_FROM_ALL)
+  install(FILES ${MIRVANE_MANUAL} ${MIRVANE_LINKS}/Mirvane.1.gz DESTINATION share/man/man1
+          COMPONENT portable EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/README-linux.txt DESTINATION . RENAME README
+          COMPONENT portable EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT portable EXCLUDE_FROM_ALL)
   if(MIRVANE_MARKER_FILES)
-    install(FILES ${MIRVANE_MARKER_FILES} DESTINATION . COMPONENT portable)
+    install(FILES ${MIRVANE_MARKER_FILES} DESTINATION . COMPONENT portable EXCLUDE_FROM_ALL)
   endif()
   set(MIRVANE_ARCHIVE_NAME mirvane-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
   # CPack reads this once per generator: the archive packs its own component.
