@@ -1,6 +1,6 @@
 # The Windows release, Mirvane-1.0-win32.zip: the 32-bit and the 64-bit tool,
-# their batch file, a README for Windows users, and the marker program where it
-# was built.
+# their batch file, a README for Windows users, the licence, and the marker
+# program where it was built.
 #   cmake --build --preset win32 --target package   (or: bash scripts/release.sh)
 
 # The text files go out with Windows line ends. Made at build time, so that a
@@ -12,6 +12,8 @@ add_custom_target(release_text ALL
           -DTO=${MIRVANE_RELEASE_TEXT}/README.txt -P ${PROJECT_SOURCE_DIR}/packaging/windows_text.cmake
   COMMAND ${CMAKE_COMMAND} -DFROM=${PROJECT_SOURCE_DIR}/Mirvane.bat
           -DTO=${MIRVANE_RELEASE_TEXT}/Mirvane.bat -P ${PROJECT_SOURCE_DIR}/packaging/windows_text.cmake
+  COMMAND ${CMAKE_COMMAND} -DFROM=${PROJECT_SOURCE_DIR}/LICENSE
+          -DTO=${MIRVANE_RELEASE_TEXT}/LICENSE.txt -P ${PROJECT_SOURCE_DIR}/packaging/windows_text.cmake
   VERBATIM)
 
 # Mirvane64.exe comes from the win64 preset's build, which this build brings
@@ -29,7 +31,7 @@ add_dependencies(mirvane64 release_text)
 # Only this component is packed: nothing else the build installs.
 install(TARGETS Mirvane RUNTIME DESTINATION . COMPONENT release)
 install(PROGRAMS ${MIRVANE_RELEASE_TEXT}/Mirvane64.exe DESTINATION . COMPONENT release)
-install(FILES ${MIRVANE_RELEASE_TEXT}/README.txt DESTINATION . COMPONENT release)
+install(FILES ${MIRVANE_RELEASE_TEXT}/README.txt ${MIRVANE_RELEASE_TEXT}/LICENSE.txt DESTINATION . COMPONENT release)
 install(FILES ${MIRVANE_RELEASE_TEXT}/Mirvane.bat DESTINATION . COMPONENT release OPTIONAL)
 # The marker program needs the MIPS cross tools; without them it is left out.
 set(MIRVANE_RELEASE_TESSIL_EXE ${CMAKE_BINARY_DIR}/tessil/TESSIL.EXE)

@@ -7,7 +7,9 @@
 #                  which with make also build the Beetle PSX emulator core
 #                  for the test on a real emulator under Wine (its source is
 #                  fetched with apt-get source at the test's first run, through
-#                  a source list of its own); the MIPS cross tools and an ISO writer for the marker
+#                  a source list of its own); the aarch64 cross toolchain and
+#                  qemu's user-mode emulation for the ARM64 build and its
+#                  tests; the MIPS cross tools and an ISO writer for the marker
 #                  program; Debian's 64-bit pcsxr emulator with Xvfb, Mesa and
 #                  ImageMagick for the test on a real emulator; clang with its
 #                  fuzzer and sanitizer runtimes, clang-tidy and clang-format.
@@ -32,6 +34,7 @@ runs32=no
 if [ "${1:-}" != native ]; then
   packages+=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine
              g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64
+             g++-aarch64-linux-gnu qemu-user
              binutils-mipsel-linux-gnu genisoimage
              pcsxr:amd64 xvfb imagemagick libgl1-mesa-dri libglx-mesa0
              clang libclang-rt-14-dev clang-tidy clang-format)

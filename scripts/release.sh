@@ -1,6 +1,6 @@
 #!/bin/bash
 # Builds the Windows release, build/win32/Mirvane-1.0-win32.zip (Mirvane.exe,
-# Mirvane64.exe from the win64 build, Mirvane.bat, README.txt, and
+# Mirvane64.exe from the win64 build, Mirvane.bat, README.txt, LICENSE.txt, and
 # TESSIL.EXE/TESSIL.ISO where they were built), and checks what the zip holds
 # and what both executables import.
 set -euo pipefail

@@ -73,10 +73,13 @@ def stop_process(process):
 
 # ---------------------------------------------------------------- the setting
 
-def make_setting(tool, standin, wine, address_bits, wineprefix=None, bat=None, wine_standin=None, wine64=None):
+def make_setting(tool, standin, wine, address_bits, wineprefix=None, bat=None, wine_standin=None, wine64=None,
+                 emulator=None):
     """Everything a case needs to know about how to run things here. `wine` is
     Wine's loader for the Windows build (None natively); `wine_standin` and
-    `wine64` a Windows stand-in and Wine's 64-bit loader for the native tool."""
+    `wine64` a Windows stand-in and Wine's 64-bit loader for the native tool;
+    `emulator` the user-mode emulator command (a list) that runs both the tool
+    and the stand-in of a Linux build for another processor."""
     setting = {
         "tool": os.path.abspath(tool),
         "wine": wine,
@@ -89,6 +92,7 @@ def make_setting(tool, standin, wine, address_bits, wineprefix=None, bat=None, w
         "started": [],
         "prompt": None,
         "own_wineserver": False,
+        "emulator": list(emulator or []),
     }
     if wine:
         setting["env"] = wine_environment(tool, wineprefix)
@@ -102,6 +106,9 @@ def make_setting(tool, standin, wine, address_bits, wineprefix=None, bat=None, w
         setting["standin"] = copy
         setting["line_end"] = b"\n"
     setting["standin_name"] = os.path.basename(setting["standin"])
+    if emulator:
+        # The system names an emulated process after the emulator it runs in.
+        setting["standin_name"] = os.path.basename(emulator[0])
     return setting
 
 
@@ -216,6 +223,7 @@ def start_standin(setting, scenario, milliseconds=None):
         command[2:] = ["--milliseconds", str(milliseconds)]
     if setting["wine"]:
         command = [setting["wine"]] + command
+    command = setting["emulator"] + command
     # Under Wine the stand-in heeds its time limit only when its input is no pipe.
     standin_input = subprocess.DEVNULL if milliseconds and setting["wine"] else subprocess.PIPE
     # Its reason, when it can't stage the scenario, goes to a file: a pipe nobody reads could fill.
@@ -278,7 +286,9 @@ def run_tool(setting, arguments):
         output, status = run_at_prompt(setting, line)
         with open(error_file, "rb") as error:
             return output, error.read(), status
-    completed = subprocess.run([setting["tool"]] + arguments, env=setting["env"], timeout=TOOL_SECONDS,
+    # "command": how to start the tool where it isn't run by its path alone (in a chroot).
+    command = setting.get("command") or setting["emulator"] + [setting["tool"]]
+    completed = subprocess.run(command + arguments, env=setting["env"], timeout=TOOL_SECONDS,
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     return completed.stdout, completed.stderr, completed.returncode
 
@@ -328,7 +338,8 @@ def check_reasons(setting, error, wanted):
 def start_tool(setting, arguments, wrapper=(), stdout=subprocess.PIPE):
     """Starts the tool without waiting, as a process of its own (under Wine:
     its Unix process), so that its PID and memory can be watched."""
-    command = list(wrapper) + ([setting["wine"]] if setting["wine"] else []) + [setting["tool"]] + arguments
+    command = (list(wrapper) + ([setting["wine"]] if setting["wine"] else []) + setting["emulator"] + [setting["tool"]]
+               + arguments)
     return subprocess.Popen(command, env=setting["env"], stdin=subprocess.DEVNULL, stdout=stdout,
                             stderr=subprocess.PIPE)
 
@@ -387,6 +398,9 @@ def run_cases(cases, description, with_bat=False, with_wine_standin=False):
     parser.add_argument("--wineprefix", help="the Wine prefix to use")
     if with_bat:
         parser.add_argument("--bat", help="Mirvane.bat, to test it too (under Wine)")
+    parser.add_argument("--emulator", action="append", metavar="WORD",
+                        help="run the tool and the stand-in under this user-mode emulator (a Linux build for another "
+                             "processor); each --emulator=WORD adds a word to its command")
     if with_wine_standin:
         parser.add_argument("--wine-standin", help="the win64 build's stand-in, for the native tool to find under Wine")
         parser.add_argument("--wine64", metavar="LOADER", help="Wine's 64-bit loader, to run it with")
@@ -396,7 +410,8 @@ def run_cases(cases, description, with_bat=False, with_wine_standin=False):
                            options.wineprefix,
                            options.bat if with_bat else None,
                            options.wine_standin if with_wine_standin else None,
-                           options.wine64 if with_wine_standin else None)
+                           options.wine64 if with_wine_standin else None,
+                           options.emulator)
     failures = 0
     try:
         if options.wine:
