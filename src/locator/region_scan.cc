@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
@@ -40,9 +41,9 @@ std::size_t ScanLimit(std::size_t size) { return size < MarkerLength ? 0 : size 
 
 // Each SkipBlocks* returns the offset, from `offset` on in whole blocks, of the
 // first block where some step's first word is a searched marker's first word,
-// or of the first block whose last step is not before `limit`. The compares
-// stay in registers and the functions call nothing: on 64-bit Windows the
-// compiler can't align the stack for a spilled 32-byte vector.
+// or of the first block whose last step is not before `limit`. They call
+// nothing, so no vector has to be kept on the stack across a call: on 64-bit
+// Windows the compiler can't align the stack for a 32-byte one.
 #ifdef MIRVANE_HAVE_X86_SCANS
 __attribute__((target("sse2"))) std::size_t SkipBlocksSse2(const unsigned char* buffer, std::size_t offset,
                                                            std::size_t limit) {
@@ -126,17 +127,13 @@ std::size_t SkipBlocks(ScanPath path, const unsigned char* buffer, std::size_t o
 }  // namespace
 
 bool ScanPathBuilt(ScanPath path) {
-  switch (path) {
-    case PlainScanPath: return true;
 #ifdef MIRVANE_HAVE_X86_SCANS
-    case Sse2ScanPath:
-    case Avx2ScanPath: return true;
+  if (path == Sse2ScanPath || path == Avx2ScanPath) return true;
 #endif
 #ifdef MIRVANE_HAVE_NEON_SCAN
-    case NeonScanPath: return true;
+  if (path == NeonScanPath) return true;
 #endif
-    default: return false;
-  }
+  return path == PlainScanPath;
 }
 
 bool ScanPathRuns(ScanPath path) {
