@@ -14,7 +14,7 @@ struct Slots {
   Address start, end;
 };
 
-// The plain scan, then every path the build has, by the given scan.
+// Every path a build may have; the tests run those this processor runs.
 const ScanPath Paths[] = {PlainScanPath, Sse2ScanPath, Avx2ScanPath, NeonScanPath};
 
 Slots ScanBy(ScanPath path, const std::vector<unsigned char>& buffer, std::size_t size) {
