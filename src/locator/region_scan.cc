@@ -51,7 +51,7 @@ __attribute__((target("sse2"))) std::size_t SkipBlocksSse2(const unsigned char* 
   for (; offset + BlockBytes - 4 < limit; offset += BlockBytes) {
     const __m128i* block = reinterpret_cast<const __m128i*>(buffer + offset);
     __m128i equal = _mm_setzero_si128();
-    // Two halves of four vectors each: eight stay in the registers of a 32-bit build.
+    // Four vectors at a time: a 32-bit build has only eight vector registers.
     for (int half = 0; half < 2; ++half, block += 4) {
       const __m128i d0 = _mm_loadu_si128(block), d1 = _mm_loadu_si128(block + 1);
       const __m128i d2 = _mm_loadu_si128(block + 2), d3 = _mm_loadu_si128(block + 3);
