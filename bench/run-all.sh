@@ -1,9 +1,11 @@
 #!/bin/bash
 # Runs every benchmark and prints the report (Markdown) with the machine it ran on:
-#   - the scan's throughput over a 256 MiB buffer beside memcpy and the naive
-#     reference scan, natively and for the Windows build in-process under Wine;
+#   - the scan's throughput by each path the processor runs (the naive
+#     reference, SSE2, AVX2, NEON) over a 1 MiB piece and a 256 MiB buffer,
+#     beside memcpy, natively and for the Windows build in-process under Wine;
 #   - the native tool end to end against bulk targets, beside the copy-only
-#     limit and Debian's scanmem, with its peak memory; against targets with
+#     limit and Debian's scanmem, with its peak memory, and what the scan alone
+#     costs beside the piecewise copy; against targets with
 #     4,000 and 16,000 small mappings and against Debian's 64-bit pcsxr running
 #     the marker program, beside the copy-only limit.
 # Installs what it needs first. Builds in build/bench-native and build/bench-win32;

@@ -1,12 +1,16 @@
-// Throughput of the region scan over one 256 MiB copy buffer of random bytes
-// with a marker near each end, beside a plain memcpy of the same buffer (what
-// the memory allows) and the word-by-word reference scan. The buffers come
-// from the same VirtualAlloc the walk uses for its copies.
+// Throughput of the region scan by each path this processor runs (the plain
+// word-by-word one, SSE2, AVX2, NEON) beside a plain memcpy of the same bytes
+// (what the memory allows): over a 1 MiB buffer, the piece the 64-bit tools
+// copy and then scan while it is still in the cache, and over a 256 MiB one,
+// from memory. The buffers hold random bytes with a marker near each end, and
+// come from the same VirtualAlloc the walk uses for its copies.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 
 #include "locator/markers.h"
 #include "locator/region_scan.h"
@@ -14,18 +18,22 @@
 
 namespace {
 
-const std::size_t BufferSize = std::size_t{256} << 20;
+const std::size_t PieceSize = std::size_t{1} << 20;
+const std::size_t LargeSize = std::size_t{256} << 20;
 const Address BufferBase = 0x10000000;
 // A start marker just past the front, an end marker just before the last step.
 const std::size_t StartMarkerOffset = 0x40;
-const std::size_t EndMarkerOffset = BufferSize - MarkerLength - 0x40;
+std::size_t EndMarkerOffset(std::size_t size) { return size - MarkerLength - 0x40; }
 
-unsigned char* Source = nullptr;
-unsigned char* Destination = nullptr;
+// The source and destination buffers of each size: [0] the piece, [1] the large one.
+unsigned char* Sources[2];
+unsigned char* Destinations[2];
 
-unsigned char* AllocateBuffer() {
+int SizeIndex(std::size_t size) { return size == PieceSize ? 0 : 1; }
+
+unsigned char* AllocateBuffer(std::size_t size) {
   void* buffer =
-      platform::VirtualAlloc(nullptr, static_cast<platform::SIZE_T>(BufferSize),
+      platform::VirtualAlloc(nullptr, static_cast<platform::SIZE_T>(size),
                              platform::MEM_COMMIT | platform::MEM_RESERVE, platform::PAGE_READWRITE);
   return static_cast<unsigned char*>(buffer);
 }
@@ -42,65 +50,77 @@ void FillWithRandomBytes(unsigned char* buffer, std::size_t size) {
 }
 
 bool PrepareBuffers() {
-  Source = AllocateBuffer();
-  Destination = AllocateBuffer();
-  if (Source == nullptr || Destination == nullptr) return false;
-  FillWithRandomBytes(Source, BufferSize);
-  std::memset(Destination, 0, BufferSize);  // faulted in before any timing
-  std::memcpy(Source + StartMarkerOffset, MarkerTable[0], MarkerLength);
-  std::memcpy(Source + EndMarkerOffset, MarkerTable[1], MarkerLength);
+  for (std::size_t size : {PieceSize, LargeSize}) {
+    unsigned char* source = AllocateBuffer(size);
+    unsigned char* destination = AllocateBuffer(size);
+    if (source == nullptr || destination == nullptr) return false;
+    FillWithRandomBytes(source, size);
+    std::memset(destination, 0, size);  // faulted in before any timing
+    std::memcpy(source + StartMarkerOffset, MarkerTable[0], MarkerLength);
+    std::memcpy(source + EndMarkerOffset(size), MarkerTable[1], MarkerLength);
+    Sources[SizeIndex(size)] = source;
+    Destinations[SizeIndex(size)] = destination;
+  }
   BuildMarkerWords();
   return true;
 }
 
-// A scan that misses a marker is not worth timing.
-void CheckHitsAndCountBytes(benchmark::State& state) {
-  if (FoundSlots[0] != BufferBase + StartMarkerOffset || FoundSlots[1] != BufferBase + EndMarkerOffset) {
-    state.SkipWithError("the scan did not find both markers exactly once");
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(BufferSize));
+void CountBytes(benchmark::State& state, std::size_t size) {
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(size));
 }
 
 void BM_Memcpy(benchmark::State& state) {
+  const std::size_t size = static_cast<std::size_t>(state.range(0));
   for (auto _ : state) {
-    std::memcpy(Destination, Source, BufferSize);
+    std::memcpy(Destinations[SizeIndex(size)], Sources[SizeIndex(size)], size);
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(BufferSize));
+  CountBytes(state, size);
 }
 
-void BM_ScanRegionBuffer(benchmark::State& state) {
+// The reference scan, or one path's; a scan that misses a marker is not worth timing.
+void BM_Scan(benchmark::State& state, ScanPath path, bool reference) {
+  const std::size_t size = static_cast<std::size_t>(state.range(0));
+  const unsigned char* source = Sources[SizeIndex(size)];
   for (auto _ : state) {
     ClearFoundSlots();
-    ScanRegionBuffer(Source, BufferSize, BufferBase);
+    if (reference) {
+      ScanRegionBufferPlain(source, size, BufferBase);
+    } else {
+      ScanRegionBufferBy(path, source, size, BufferBase);
+    }
     benchmark::ClobberMemory();
   }
-  CheckHitsAndCountBytes(state);
+  if (FoundSlots[0] != BufferBase + StartMarkerOffset ||
+      FoundSlots[1] != BufferBase + EndMarkerOffset(size)) {
+    state.SkipWithError("the scan did not find both markers exactly once");
+  }
+  CountBytes(state, size);
 }
 
-void BM_ScanRegionBufferPlain(benchmark::State& state) {
-  for (auto _ : state) {
-    ClearFoundSlots();
-    ScanRegionBufferPlain(Source, BufferSize, BufferBase);
-    benchmark::ClobberMemory();
-  }
-  CheckHitsAndCountBytes(state);
+void AddSizes(benchmark::internal::Benchmark* benchmark) {
+  benchmark->Arg(static_cast<std::int64_t>(PieceSize))
+      ->Arg(static_cast<std::int64_t>(LargeSize))
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime();
 }
 
 }  // namespace
-
-BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ScanRegionBuffer)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ScanRegionBufferPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   if (!PrepareBuffers()) {
-    std::fprintf(stderr, "scan_bench: no memory for two buffers of %zu bytes\n", BufferSize);
+    std::fprintf(stderr, "scan_bench: no memory for the buffers\n");
     return 1;
+  }
+  // Named BM_Scan/<path>/<bytes>; "plain" is the word-by-word reference scan.
+  AddSizes(benchmark::RegisterBenchmark("BM_Memcpy", BM_Memcpy));
+  AddSizes(benchmark::RegisterBenchmark("BM_Scan/plain", BM_Scan, PlainScanPath, true));
+  for (ScanPath path : {Sse2ScanPath, Avx2ScanPath, NeonScanPath}) {
+    if (!ScanPathRuns(path)) continue;
+    const std::string name = std::string("BM_Scan/") + ScanPathName(path);
+    AddSizes(benchmark::RegisterBenchmark(name.c_str(), BM_Scan, path, false));
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

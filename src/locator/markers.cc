@@ -10,6 +10,8 @@ const char MarkerTable[MarkerCount][MarkerLength + 1] = {
 };
 
 std::uint32_t MarkerWords[MarkerCount][4];
+std::uint32_t FirstWords[LastMarkerIndex + 1];
+int FirstWordCount;
 Address FoundSlots[MarkerCount];
 Address Sightings[LastMarkerIndex + 1][MaxSightings];
 int SightingCounts[LastMarkerIndex + 1];
@@ -22,6 +24,13 @@ void BuildMarkerWords() {
                           static_cast<std::uint32_t>(bytes[2]) << 16 |
                           static_cast<std::uint32_t>(bytes[3]) << 24;
     }
+  }
+  // Markers may share a first word; the scan compares each block with each one once.
+  FirstWordCount = 0;
+  for (int m = 0; m <= LastMarkerIndex; ++m) {
+    int seen = 0;
+    while (seen < FirstWordCount && FirstWords[seen] != MarkerWords[m][0]) ++seen;
+    if (seen == FirstWordCount) FirstWords[FirstWordCount++] = MarkerWords[m][0];
   }
 }
 

@@ -24,6 +24,11 @@ extern const char MarkerTable[MarkerCount][MarkerLength + 1];
 // MarkerWords[m][k]: bytes 4k..4k+3 of marker m as a little-endian word.
 extern std::uint32_t MarkerWords[MarkerCount][4];
 
+// The distinct first words of the searched markers, FirstWordCount of them: a
+// step whose first word is none of these holds no searched marker.
+extern std::uint32_t FirstWords[LastMarkerIndex + 1];
+extern int FirstWordCount;
+
 // Per marker: NotSeen, AmbiguousHit seen more than once, else the one address.
 extern Address FoundSlots[MarkerCount];
 

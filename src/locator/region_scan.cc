@@ -1,13 +1,23 @@
 #include "locator/region_scan.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 
 #if defined(__i386__) || defined(__x86_64__)
-#include <emmintrin.h>
-#define MIRVANE_HAVE_SSE2_SCAN 1
+#include <immintrin.h>
+#define MIRVANE_HAVE_X86_SCANS 1
+#endif
+#if defined(__aarch64__)
+#include <arm_neon.h>
+#define MIRVANE_HAVE_NEON_SCAN 1
 #endif
 
 namespace {
+
+// The vector paths pass over the buffer a block at a time: 32 steps, whose
+// first words all lie in the block.
+const std::size_t BlockBytes = 128;
 
 std::uint32_t WordAt(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -29,68 +39,150 @@ void TryMarkersAt(const unsigned char* buffer, std::size_t offset, Address base)
 // The offsets tried run from 0 while offset < size - 15.
 std::size_t ScanLimit(std::size_t size) { return size < MarkerLength ? 0 : size - (MarkerLength - 1); }
 
-#ifdef MIRVANE_HAVE_SSE2_SCAN
-// A mask with one bit per 4-byte step whose first word equals the first word
-// of some searched marker.
-__attribute__((target("sse2"))) inline int CandidateSteps(const unsigned char* p, const __m128i* firstWords) {
-  const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  __m128i equal = _mm_cmpeq_epi32(words, firstWords[0]);
-  for (int m = 1; m <= LastMarkerIndex; ++m)
-    equal = _mm_or_si128(equal, _mm_cmpeq_epi32(words, firstWords[m]));
-  return _mm_movemask_ps(_mm_castsi128_ps(equal));
-}
-
-// Confirms the candidate steps from `offset` on, in increasing order, so the
-// hits come in the plain scan's order.
-void ConfirmCandidates(const unsigned char* buffer, std::size_t offset, int steps, Address base) {
-  for (int step = 0; steps != 0; ++step, steps >>= 1) {
-    if (steps & 1) TryMarkersAt(buffer, offset + 4 * static_cast<std::size_t>(step), base);
-  }
-}
-
-// Eight, then four steps at a time: a step is worth a closer look only where
-// its first word is the first word of some searched marker. A block at
-// `offset` holds the first words of steps offset, offset + 4, ..., and every
-// one of them must still be a step to try.
-__attribute__((target("sse2"))) std::size_t ScanBlocksSse2(const unsigned char* buffer, std::size_t limit,
-                                                           Address base) {
-  __m128i firstWords[LastMarkerIndex + 1];
-  for (int m = 0; m <= LastMarkerIndex; ++m)
-    firstWords[m] = _mm_set1_epi32(static_cast<int>(MarkerWords[m][0]));
-  std::size_t offset = 0;
-  for (; offset + 28 < limit; offset += 32) {
-    const int steps =
-        CandidateSteps(buffer + offset, firstWords) | CandidateSteps(buffer + offset + 16, firstWords) << 4;
-    if (steps != 0) ConfirmCandidates(buffer, offset, steps, base);
-  }
-  for (; offset + 12 < limit; offset += 16) {
-    const int steps = CandidateSteps(buffer + offset, firstWords);
-    if (steps != 0) ConfirmCandidates(buffer, offset, steps, base);
+// Each SkipBlocks* returns the offset, from `offset` on in whole blocks, of the
+// first block where some step's first word is a searched marker's first word,
+// or of the first block whose last step is not before `limit`. They call
+// nothing, so no vector has to be kept on the stack across a call: on 64-bit
+// Windows the compiler can't align the stack for a 32-byte one.
+#ifdef MIRVANE_HAVE_X86_SCANS
+__attribute__((target("sse2"))) std::size_t SkipBlocksSse2(const unsigned char* buffer, std::size_t offset,
+                                                           std::size_t limit) {
+  const int words = FirstWordCount;
+  for (; offset + BlockBytes - 4 < limit; offset += BlockBytes) {
+    const __m128i* block = reinterpret_cast<const __m128i*>(buffer + offset);
+    __m128i equal = _mm_setzero_si128();
+    // Four vectors at a time: a 32-bit build has only eight vector registers.
+    for (int half = 0; half < 2; ++half, block += 4) {
+      const __m128i d0 = _mm_loadu_si128(block), d1 = _mm_loadu_si128(block + 1);
+      const __m128i d2 = _mm_loadu_si128(block + 2), d3 = _mm_loadu_si128(block + 3);
+      for (int w = 0; w < words; ++w) {
+        const __m128i word = _mm_set1_epi32(static_cast<int>(FirstWords[w]));
+        equal = _mm_or_si128(
+            equal, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(d0, word), _mm_cmpeq_epi32(d1, word)),
+                                _mm_or_si128(_mm_cmpeq_epi32(d2, word), _mm_cmpeq_epi32(d3, word))));
+      }
+    }
+    if (_mm_movemask_epi8(equal) != 0) break;
   }
   return offset;
 }
 
-bool ProcessorHasSse2() {
-#if defined(__x86_64__)
-  return true;
-#else
-  return __builtin_cpu_supports("sse2");
-#endif
+__attribute__((target("avx2"))) std::size_t SkipBlocksAvx2(const unsigned char* buffer, std::size_t offset,
+                                                           std::size_t limit) {
+  const int words = FirstWordCount;
+  for (; offset + BlockBytes - 4 < limit; offset += BlockBytes) {
+    const __m256i* block = reinterpret_cast<const __m256i*>(buffer + offset);
+    const __m256i d0 = _mm256_loadu_si256(block), d1 = _mm256_loadu_si256(block + 1);
+    const __m256i d2 = _mm256_loadu_si256(block + 2), d3 = _mm256_loadu_si256(block + 3);
+    __m256i equal = _mm256_setzero_si256();
+    for (int w = 0; w < words; ++w) {
+      const __m256i word = _mm256_set1_epi32(static_cast<int>(FirstWords[w]));
+      equal = _mm256_or_si256(
+          equal,
+          _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi32(d0, word), _mm256_cmpeq_epi32(d1, word)),
+                          _mm256_or_si256(_mm256_cmpeq_epi32(d2, word), _mm256_cmpeq_epi32(d3, word))));
+    }
+    if (!_mm256_testz_si256(equal, equal)) break;
+  }
+  return offset;
 }
 #endif
 
+#ifdef MIRVANE_HAVE_NEON_SCAN
+std::size_t SkipBlocksNeon(const unsigned char* buffer, std::size_t offset, std::size_t limit) {
+  const int words = FirstWordCount;
+  for (; offset + BlockBytes - 4 < limit; offset += BlockBytes) {
+    const unsigned char* block = buffer + offset;
+    uint32x4_t equal = vdupq_n_u32(0);
+    for (int half = 0; half < 2; ++half, block += 64) {
+      const uint32x4_t d0 = vreinterpretq_u32_u8(vld1q_u8(block)),
+                       d1 = vreinterpretq_u32_u8(vld1q_u8(block + 16));
+      const uint32x4_t d2 = vreinterpretq_u32_u8(vld1q_u8(block + 32)),
+                       d3 = vreinterpretq_u32_u8(vld1q_u8(block + 48));
+      for (int w = 0; w < words; ++w) {
+        const uint32x4_t word = vdupq_n_u32(FirstWords[w]);
+        equal = vorrq_u32(equal, vorrq_u32(vorrq_u32(vceqq_u32(d0, word), vceqq_u32(d1, word)),
+                                           vorrq_u32(vceqq_u32(d2, word), vceqq_u32(d3, word))));
+      }
+    }
+    if (vmaxvq_u32(equal) != 0) break;
+  }
+  return offset;
+}
+#endif
+
+std::size_t SkipBlocks(ScanPath path, const unsigned char* buffer, std::size_t offset, std::size_t limit) {
+  switch (path) {
+#ifdef MIRVANE_HAVE_X86_SCANS
+    case Sse2ScanPath: return SkipBlocksSse2(buffer, offset, limit);
+    case Avx2ScanPath: return SkipBlocksAvx2(buffer, offset, limit);
+#endif
+#ifdef MIRVANE_HAVE_NEON_SCAN
+    case NeonScanPath: return SkipBlocksNeon(buffer, offset, limit);
+#endif
+    default: return offset;  // the plain path passes over nothing
+  }
+}
+
 }  // namespace
+
+bool ScanPathBuilt(ScanPath path) {
+#ifdef MIRVANE_HAVE_X86_SCANS
+  if (path == Sse2ScanPath || path == Avx2ScanPath) return true;
+#endif
+#ifdef MIRVANE_HAVE_NEON_SCAN
+  if (path == NeonScanPath) return true;
+#endif
+  return path == PlainScanPath;
+}
+
+bool ScanPathRuns(ScanPath path) {
+  if (!ScanPathBuilt(path)) return false;
+#ifdef MIRVANE_HAVE_X86_SCANS
+  // The 32-bit Windows tool runs on processors without SSE2, and any x86
+  // build on ones without AVX2. The check also asks whether the system saves
+  // the AVX registers.
+  __builtin_cpu_init();
+  if (path == Sse2ScanPath) return __builtin_cpu_supports("sse2");
+  if (path == Avx2ScanPath) return __builtin_cpu_supports("avx2");
+#endif
+  return true;  // NEON is part of every 64-bit ARM processor
+}
+
+ScanPath FastestScanPath() {
+  for (ScanPath path : {Avx2ScanPath, NeonScanPath, Sse2ScanPath}) {
+    if (ScanPathRuns(path)) return path;
+  }
+  return PlainScanPath;
+}
+
+const char* ScanPathName(ScanPath path) {
+  switch (path) {
+    case Sse2ScanPath: return "SSE2";
+    case Avx2ScanPath: return "AVX2";
+    case NeonScanPath: return "NEON";
+    default: return "plain";
+  }
+}
 
 void ScanRegionBufferPlain(const unsigned char* buffer, std::size_t size, Address base) {
   const std::size_t limit = ScanLimit(size);
   for (std::size_t offset = 0; offset < limit; offset += 4) TryMarkersAt(buffer, offset, base);
 }
 
-void ScanRegionBuffer(const unsigned char* buffer, std::size_t size, Address base) {
+// Blocks without a candidate step are passed over; the block where they stop,
+// or the steps too few for a block at the end, are tried step by step, so the
+// hits come in the plain scan's order.
+void ScanRegionBufferBy(ScanPath path, const unsigned char* buffer, std::size_t size, Address base) {
   const std::size_t limit = ScanLimit(size);
   std::size_t offset = 0;
-#ifdef MIRVANE_HAVE_SSE2_SCAN
-  if (ProcessorHasSse2()) offset = ScanBlocksSse2(buffer, limit, base);
-#endif
-  for (; offset < limit; offset += 4) TryMarkersAt(buffer, offset, base);
+  while (offset < limit) {
+    offset = SkipBlocks(path, buffer, offset, limit);
+    const std::size_t end = std::min(offset + BlockBytes, limit);
+    for (; offset < end; offset += 4) TryMarkersAt(buffer, offset, base);
+  }
+}
+
+void ScanRegionBuffer(const unsigned char* buffer, std::size_t size, Address base) {
+  ScanRegionBufferBy(FastestScanPath(), buffer, size, base);
 }
