@@ -318,6 +318,142 @@ TEST(ScanEmulatorMemory, MirroredAndWriteProtectedRamAtEachWidth) {
   }
 }
 
+// Pages of a private region that the system shows otherwise than in memory.
+struct Residence {
+  platform::ULONG_PTR address;
+  platform::SIZE_T size;
+  fake::Residency residency;
+};
+
+// A stretch of the target: where reads go.
+struct Span {
+  platform::ULONG_PTR base;
+  platform::SIZE_T size;
+  bool operator==(const Span& other) const { return base == other.base && size == other.size; }
+};
+
+struct TouchedCase {
+  const char* what;
+  std::vector<Placed> regions;
+  std::vector<Residence> residencies;
+  std::vector<platform::ULONG_PTR> rams;
+  Address found;           // at every width
+  std::vector<Span> read;  // what the 64-bit tools read (in pieces); the 32-bit one reads each region whole
+  bool pagemapFails = false;
+  platform::SIZE_T readable =
+      0;  // where not 0: the first region's reads stop after this many bytes (one "Err!")
+  std::vector<std::pair<platform::ULONG_PTR, std::string>> bytes = {};  // more bytes put into the target
+};
+
+std::vector<Span> ReadSpans() {
+  std::vector<Span> spans;
+  const std::vector<platform::ULONG_PTR> bases = fake::Reads();
+  const std::vector<platform::SIZE_T> sizes = fake::ReadSizes();
+  for (size_t i = 0; i < bases.size(); ++i) spans.push_back({bases[i], sizes[i]});
+  return spans;
+}
+
+// The reads of stretches read in pieces, each piece from the stretch's start.
+std::vector<Span> PiecesOf(const std::vector<Span>& stretches) {
+  std::vector<Span> pieces;
+  for (const Span& stretch : stretches) {
+    for (platform::SIZE_T done = 0; done < stretch.size; done += platform::ReadPieceSize)
+      pieces.push_back({stretch.base + done, std::min(platform::ReadPieceSize, stretch.size - done)});
+  }
+  return pieces;
+}
+
+// Pages a target never touched read as zeros and hold no marker: where the
+// system tells them (64 bits), only the stretches of touched pages (in memory
+// or swapped out) are read, and no marker is joined across a stretch passed
+// over; shared memory, and a target whose pages can't be told, are read whole.
+// The 32-bit tool reads every region whole, and finds the same.
+TEST(ScanEmulatorMemory, OnlyTouchedPagesAreReadWhereTheSystemTells) {
+  const std::string startHead = Start.substr(0, 8);
+  const std::string startTail = Start.substr(8);
+  const std::vector<TouchedCase> cases = {
+      {"the RAM in a present stretch, untouched pages before it, inside it and after it",
+       {Private(0x01000000, 0x01000000)},
+       {{0x01000000, 0x01000000, fake::Untouched},
+        {0x01300000, 0x00300000, fake::Present},
+        {0x01380000, 0x00010000, fake::Untouched},
+        {0x01A00000, 0x1000, fake::Present}},
+       {0x01300000},
+       0x01300000,
+       {{0x01300000, 0x00080000}, {0x01390000, 0x00270000}, {0x01A00000, 0x1000}}},
+      {"the RAM in swapped pages, then present ones",
+       {Private(0x01000000, 0x00400000)},
+       {{0x01000000, 0x00100000, fake::Swapped}, {0x01200000, 0x00200000, fake::Untouched}},
+       {0x01000000},
+       0x01000000,
+       {{0x01000000, MainRamSize}}},
+      {"a region never touched, then the RAM",
+       {Private(0x01000000, 0x00400000), Private(0x02000000)},
+       {{0x01000000, 0x00400000, fake::Untouched}},
+       {0x02000000},
+       0x02000000,
+       {{0x02000000, MainRamSize}}},
+      {"shared memory with no page present in this view",
+       {View(0x01000000, 7)},
+       {{0x01000000, MainRamSize, fake::Untouched}},
+       {0x01000000},
+       0x01000000,
+       {{0x01000000, MainRamSize}}},
+      {"a pagemap that can't be read",
+       {Private(0x01000000, 0x00400000)},
+       {{0x01000000, 0x00400000, fake::Untouched}},
+       {0x01100000},
+       0x01100000,
+       {{0x01000000, 0x00400000}},
+       true},
+      // Were the bytes carried over the untouched page, the halves would make
+      // a second start marker.
+      {"halves of a start marker on either side of an untouched page",
+       {Private(0x01000000, 0x00400000)},
+       {{0x01100000, 0x1000, fake::Untouched}},
+       {0x01200000},
+       0x01200000,
+       {{0x01000000, 0x00100000}, {0x01101000, 0x002FF000}},
+       false,
+       0,
+       {{0x01100000 - 8, startHead}, {0x01101000, startTail}}},
+      {"a touched stretch read short",
+       {Private(0x01000000, 0x00800000), Private(0x02000000)},
+       {{0x01000000, 0x00200000, fake::Untouched}},
+       {0x01200000, 0x02000000},
+       0x02000000,
+       {{0x01200000, 0x00200000}, {0x02000000, MainRamSize}},
+       false,
+       0x00300000},
+  };
+  for (const TouchedCase& touched : cases) {
+    NewTarget();
+    for (const Placed& region : touched.regions) {
+      if (region.object == 0) {
+        fake::AddRegion(region.base, region.size, Committed);
+      } else {
+        fake::MapView(region.base, region.size, region.object, region.offset);
+      }
+    }
+    for (const Residence& pages : touched.residencies)
+      fake::SetResidency(pages.address, pages.size, pages.residency);
+    for (platform::ULONG_PTR ram : touched.rams) PutRam(ram);
+    for (const auto& put : touched.bytes) fake::Put(put.first, put.second);
+    if (touched.pagemapFails) fake::FailPagemap();
+    if (touched.readable != 0) fake::LimitReadable(touched.regions[0].base, touched.readable);
+    EXPECT_EQ(Walk(), ErrLines(touched.readable != 0 ? 1 : 0)) << touched.what;
+    EXPECT_EQ(Found(), touched.found) << touched.what;
+    std::vector<Span> wanted;
+    if (platform::ReadsOnlyTouchedPages) {
+      wanted = PiecesOf(touched.read);
+    } else {
+      for (const Placed& region : touched.regions) wanted.push_back({region.base, region.size});
+    }
+    EXPECT_TRUE(ReadSpans() == wanted) << touched.what;
+    EXPECT_EQ(fake::LiveBuffers(), 0);
+  }
+}
+
 TEST(ScanEmulatorMemory, AShortCopyWritesOneErrLineAndIsNotScanned) {
   NewTarget();
   fake::AddRegion(0x00400000, MainRamSize, Committed);

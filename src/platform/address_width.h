@@ -3,10 +3,11 @@
 // 32-bit addresses and reads every region whole; the 64-bit tools reach the
 // whole 64-bit address space, read regions in small pieces, read a mapping
 // whose pages differ in protection as one region, count views of one memory,
-// mapped more than once, as one sighting of the RAM, and say on standard
-// error why the answer is 0. The native
-// build also compiles its unit tests at 32 bits (MIRVANE_ADDRESS_BITS=32), so
-// the rules of both widths are tested on every machine.
+// mapped more than once, as one sighting of the RAM, say on standard error
+// why the answer is 0, and read only the pages the system shows may have been
+// written. The native build also compiles its unit tests at 32 bits
+// (MIRVANE_ADDRESS_BITS=32), so the rules of both widths are tested on every
+// machine.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,8 @@ const bool MergesRamViews = false;
 const bool JoinsRegionsOfOneAllocation = false;
 // Not found is a silent 0, as it always was.
 const bool ExplainsNotFound = false;
+// Every page of a qualifying region is read, whether or not it was ever touched.
+const bool ReadsOnlyTouchedPages = false;
 #elif MIRVANE_ADDRESS_BITS == 64
 typedef std::uint64_t HostWord;
 // Regions are read in pieces of 1 MiB into one small buffer that stays in the
@@ -48,6 +51,10 @@ const bool JoinsRegionsOfOneAllocation = true;
 // Not found comes with a reason on standard error: no such process, no rights,
 // no marker, or markers not shown to be one RAM.
 const bool ExplainsNotFound = true;
+// Reading a page the target never touched makes the system give it one of
+// its own: only the pages the system shows may have been written are read,
+// where it can tell (Linux), so the target is left as it was found.
+const bool ReadsOnlyTouchedPages = true;
 #else
 #error "MIRVANE_ADDRESS_BITS is 32 or 64"
 #endif
