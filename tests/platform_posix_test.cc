@@ -815,7 +815,9 @@ TEST(ProcessMemory, TouchedPagesAreThoseInMemoryOfPrivateMappingsAndAllOfSharedO
                                                       &stretchBase, &stretchSize))
         << std::hex << pages.base;
     if (pages.tells == platform::FALSE) continue;
-    if (pages.stretchSize != 0) EXPECT_EQ(pages.stretchBase, stretchBase) << std::hex << pages.base;
+    if (pages.stretchSize != 0) {
+      EXPECT_EQ(pages.stretchBase, stretchBase) << std::hex << pages.base;
+    }
     EXPECT_EQ(pages.stretchSize, stretchSize) << std::hex << pages.base;
   }
   ULONG_PTR stretchBase = 0;

@@ -37,6 +37,8 @@ const int BulkRegionCount = 8;
 const std::uint64_t HugeRegionSize = 0x60000000;    // 1.5 GiB
 const std::uint64_t OverFourGiBSize = 0x100400000;  // 4 GiB + 4 MiB
 const std::uint64_t FourGiB = 0x100000000;
+// Memory an emulator reserves and never touches (a recompiler's cache).
+const std::uint64_t UntouchedSize = FourGiB;
 // The 64-bit tools read a region in pieces of this size from its base.
 const std::uint64_t ReadPieceSize = 0x100000;
 // A file mapping of 8 MiB whose file ends after its first three pieces.
@@ -120,6 +122,7 @@ enum Scenario {
   ViewsWriteProtected,
   BlockMappedTwiceTracked,
   RamWithReadOnlyPage,
+  UntouchedBeside,
   ScenarioCount
 };
 
@@ -154,6 +157,7 @@ const char* const ScenarioNames[ScenarioCount] = {
     "views-write-protected",
     "block-mapped-twice-tracked",
     "ram-with-read-only-page",
+    "untouched-beside",
 };
 
 const char* const ScenarioDescriptions[ScenarioCount] = {
@@ -190,6 +194,7 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "a 32 MiB block mapped twice, the lower view read-only in every other 64 KiB (64-bit: the lower; "
     "32-bit: the upper)",
     "the RAM in one private region with a read-only page inside it (64-bit: found; 32-bit: not found)",
+    "4 GiB of private memory never touched, then the RAM (64-bit processes)",
 };
 
 // The outcome of staging: the base Mirvane should report, or why there is none.
@@ -506,6 +511,14 @@ Staging StageScenario(Scenario scenario) {
       PlaceRam(region);
       if (!MakeReadOnly(region + CodePages[1], PageSize)) break;
       return StagedWide(0, AddressOf(region));
+    case UntouchedBeside: {
+      // Read whole, it would make the stand-in 4 GiB bigger.
+      if (!WideAddresses) return Unsupported(NothingAbove4GiB);
+      unsigned char* const untouched = CommitRegion(UntouchedSize, PlaceAbove4GiB);
+      if (!untouched || !(region = CommitRegion(WideRegionSize, PlaceAbove4GiB))) break;
+      PlaceRam(region);
+      return Staged(AddressOf(region));
+    }
     case ScenarioCount: break;
   }
   return Failed("can't commit a region where the scenario needs it");
