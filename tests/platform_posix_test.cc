@@ -801,7 +801,7 @@ TEST(ProcessMemory, TouchedPagesAreThoseInMemoryOfPrivateMappingsAndAllOfSharedO
       {afterFirst, partlyEnd - afterFirst, longest, platform::TRUE, PartlyTouchedBase + LastTouched, page},
       {PartlyTouchedBase + LastTouched + page, partlyEnd - (PartlyTouchedBase + LastTouched + page), longest,
        platform::TRUE, 0, 0},
-      {FileBase, FilePagesSize, longest, platform::TRUE, 0, 0},
+      {FileBase, page, longest, platform::TRUE, 0, 0},
       {ReadWriteBase, ReadWriteSize, longest, platform::TRUE, ReadWriteBase, longest},
       {ReadWriteBase + page, ReadWriteSize - page, ReadWriteSize, platform::TRUE, ReadWriteBase + page,
        ReadWriteSize - page},
