@@ -21,6 +21,9 @@ const SIZE_T CarriedBytes = MarkerLength - 4;
 // carried bytes just before it: the kernel copies several times slower into a
 // destination that is not so aligned.
 const SIZE_T PieceOffset = 64;
+// The longest stretch of touched pages asked for at once, read in pieces: one
+// question per 64 MiB costs little, and an answer is never far ahead of the reads.
+const SIZE_T LongestTouchedStretch = 0x4000000;
 
 // Protections under which a page can be read; PAGE_GUARD makes any of them fault.
 const DWORD ReadableProtections = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
@@ -64,13 +67,14 @@ SIZE_T PieceSize(SIZE_T runSize) { return ReadPieceSize == 0 ? runSize : std::mi
 // over, so the bytes carried over are dropped there. Pages of shared mappings
 // may be in memory through another view, so the system counts them all as
 // touched; where it can't tell at all, the rest of the run is read.
-bool NextStretch(HANDLE handle, const ReadRun& run, SIZE_T piece, bool& tells, SIZE_T& done, SIZE_T& until,
+bool NextStretch(HANDLE handle, const ReadRun& run, bool& tells, SIZE_T& done, SIZE_T& until,
                  SIZE_T& carried) {
   if (!tells || done < until) return true;
   ULONG_PTR stretchBase = 0;
   SIZE_T stretchSize = 0;
   const ULONG_PTR from = run.base + done;
-  if (FindTouchedPages(handle, from, run.size - done, piece, &stretchBase, &stretchSize) == FALSE ||
+  if (FindTouchedPages(handle, from, run.size - done, LongestTouchedStretch, &stretchBase, &stretchSize) ==
+          FALSE ||
       stretchBase < from || stretchBase - from > run.size - done ||
       stretchSize > run.size - done - (stretchBase - from)) {
     // Can't tell (or an answer that doesn't fit the run): the rest is read.
@@ -97,7 +101,7 @@ bool CopyAndScanPieces(HANDLE handle, const ReadRun& run, unsigned char* pieceSt
   bool tells = ReadsOnlyTouchedPages;
   SIZE_T until = tells ? 0 : run.size;  // where the stretch being read ends
   for (SIZE_T done = 0; done < run.size;) {
-    if (!NextStretch(handle, run, piece, tells, done, until, carried)) break;
+    if (!NextStretch(handle, run, tells, done, until, carried)) break;
     const SIZE_T wanted = std::min(piece, until - done);
     // Reset for every read, so a read that fails without a count never passes for a full one.
     SIZE_T bytesRead = 0;

@@ -21,7 +21,9 @@ namespace platform {
 namespace {
 
 const std::uint64_t PresentOrSwapped = 3ull << 62;
-// Entries per pagemap read at most: 32 MiB of address space with 4 KiB pages.
+// Entries per pagemap read: first 1 MiB of address space with 4 KiB pages,
+// then twice as many each time, up to 32 MiB.
+const std::size_t FirstEntries = 256;
 const std::size_t MostEntries = 8192;
 std::uint64_t Entries[MostEntries];
 
@@ -46,10 +48,9 @@ bool AddPages(Stretch& stretch, std::uint64_t from, std::uint64_t to, bool touch
 }
 
 // Adds the pages [from, to) of one private mapping as the pagemap tells them.
-// The first read takes about the stretch a walk asks for, later ones twice as
-// much as the one before, up to MostEntries, so that a stretch met at once
-// costs a small read and a long untouched one few reads. False where the
-// pagemap can't be read.
+// Each read takes twice as many entries as the one before, up to MostEntries,
+// so that a short stretch met at once costs a small read, and a long stretch,
+// touched or not, few reads. False where the pagemap can't be read.
 bool AddPrivatePages(int pagemapFd, std::uint64_t page, std::uint64_t from, std::uint64_t to,
                      Stretch& stretch, std::size_t& entries, bool& complete) {
   for (std::uint64_t at = from; at < to && !complete;) {
@@ -82,8 +83,7 @@ BOOL FindTouchedPages(HANDLE hProcess, ULONG_PTR base, SIZE_T size, SIZE_T longe
   const std::vector<posix::Mapping>* maps = posix::CurrentMaps(*process);
   if (maps == nullptr) return FALSE;
   Stretch stretch = {longest - longest % page, false, 0, 0};
-  std::size_t entries =
-      static_cast<std::size_t>(std::min<std::uint64_t>(stretch.longest / page, MostEntries));
+  std::size_t entries = FirstEntries;
   const std::uint64_t end = static_cast<std::uint64_t>(base) + size;
   bool complete = false;
   std::uint64_t at = base;
