@@ -53,17 +53,18 @@ bool Continues(const ReadRun& run, const MEMORY_BASIC_INFORMATION& region) {
 // How much of a run one read takes: all of it where runs are read whole.
 SIZE_T PieceSize(SIZE_T runSize) { return ReadPieceSize == 0 ? runSize : std::min(runSize, ReadPieceSize); }
 
-// Where, from `done` on, the run's next stretch to read lies: [done, *until)
-// after passing over what needs no reading; false where nothing more of the
-// run needs reading.
+// Where, from `done` on, the run's next stretch to read lies: [done, until)
+// after passing over what needs no reading (`tells` turns false, and the rest
+// of the run is the stretch, where the system can't tell); false where
+// nothing more of the run needs reading.
 //
 // A page of a private mapping that the system shows neither in memory nor
 // swapped out was never written: memory of no file reads as zeros there, a
 // file's private mapping as the file's own bytes. Neither can hold a marker:
 // the marker program builds them at run time, no file holds them, and they
-// hold no zero byte. Reading such a page would make the system give the
-// target a page of its own (and a file's pages come from disk first), so a
-// run leaves the target as big as it was. No marker lies across a page passed
+// hold no zero byte. Reading such a page would make the system map a page
+// there for the target (a file's read from disk first): passing it over
+// leaves the target as big as it was. No marker lies across a page passed
 // over, so the bytes carried over are dropped there. Pages of shared mappings
 // may be in memory through another view, so the system counts them all as
 // touched; where it can't tell at all, the rest of the run is read.
