@@ -220,17 +220,38 @@ const char HugeRefused[] = "the system won't commit 1.5 GiB in one piece here";
 const char NothingAbove4GiB[] = "a 32-bit process has no address space at or above 4 GiB";
 const char NoUnreadable[] = "this platform can't map a region that can't be read";
 
+// Reads every page of a region we never wrote, as a program may look at its
+// memory before it uses it: on Linux each page then shows the system's one
+// zero page, which costs no memory but is shown present, so the 64-bit tools
+// read it all (a walk that takes its time), while pages never touched at all
+// they pass over.
+void ReadEveryPage(const unsigned char* region, std::uint64_t size) {
+  const volatile unsigned char* const pages = region;
+  for (std::uint64_t at = 0; at < size; at += PageSize) (void)pages[at];  // a volatile read is never left out
+}
+
+// A region whose first read by another process we can watch: never touched,
+// and shared memory, which the tools read whole whether or not its pages were
+// touched (they may be in memory through another view).
+unsigned char* CommitWatchedRegion(std::uint64_t size, RegionPlace place) {
+  const int memory = CreateSharedMemory(size);
+  return memory < 0 ? nullptr : MapSharedView(memory, size, place);
+}
+
 // The RAM at the start of the first of several big regions in a row; with a
 // watch, the first read of the second region stops us.
 Staging StageManyRegions(bool stopAfterFirst) {
   unsigned char* first = nullptr;
   unsigned char* last = nullptr;
   for (int i = 0; i < BulkRegionCount; ++i) {
-    unsigned char* const bulk = CommitRegion(BulkRegionSize, PlaceAnywhere);
+    const bool watched = i == 1 && stopAfterFirst;
+    unsigned char* const bulk = watched ? CommitWatchedRegion(BulkRegionSize, PlaceAnywhere)
+                                        : CommitRegion(BulkRegionSize, PlaceAnywhere);
     if (!bulk) return Failed("can't commit a region where the scenario needs it");
+    if (!watched) ReadEveryPage(bulk, BulkRegionSize);
     if (last && AddressOf(bulk) < AddressOf(last)) return Failed("the regions don't lie in order");
     if (!first) first = bulk;
-    if (i == 1 && stopAfterFirst && !WatchFirstRead(bulk, BulkRegionSize, StopOnRead)) {
+    if (watched && !WatchFirstRead(bulk, BulkRegionSize, StopOnRead)) {
       return Unsupported(WatchRefused);
     }
     last = bulk;
@@ -318,7 +339,7 @@ bool MapTrackedBlock(unsigned char*& lowerRam, unsigned char*& upperRam) {
 
 // A region whose first read changes it (or ends us), then a region with the RAM.
 Staging StageChangeWhileRead(ReadReaction reaction) {
-  unsigned char* const watched = CommitRegion(WatchedRegionSize, PlaceLow);
+  unsigned char* const watched = CommitWatchedRegion(WatchedRegionSize, PlaceLow);
   unsigned char* const region = CommitRegion(WideRegionSize, PlaceLow);
   if (!watched || !region) return Failed("can't commit a region where the scenario needs it");
   if (!WatchFirstRead(watched, WatchedRegionSize, reaction)) return Unsupported(WatchRefused);
@@ -437,7 +458,7 @@ Staging StageScenario(Scenario scenario) {
     case ExitWhileRead: {
       // The RAM comes before the region whose read ends us: its hits are in by then.
       if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
-      unsigned char* const watched = CommitRegion(WatchedRegionSize, PlaceLow);
+      unsigned char* const watched = CommitWatchedRegion(WatchedRegionSize, PlaceLow);
       if (!watched || !CommitRegion(WideRegionSize, PlaceLow)) break;
       if (!WatchFirstRead(watched, WatchedRegionSize, ExitOnRead)) return Unsupported(WatchRefused);
       PlaceRam(region);
