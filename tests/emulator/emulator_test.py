@@ -128,9 +128,8 @@ def check_left_as_found(label, emulator, tool):
           % (label, len(growths), max(growths or [0])), flush=True)
 
 
-def check_running_emulator(label, emulator, tool, display, screens_dir, bits):
-    if bits == 64:
-        check_left_as_found(label, emulator, tool)
+def check_running_emulator(label, emulator, tool, display, screens_dir):
+    check_left_as_found(label, emulator, tool)
     base = independent_ram_base(label, emulator)
     if not base:
         return  # then the tool has nothing to be compared with
@@ -142,13 +141,13 @@ def check_running_emulator(label, emulator, tool, display, screens_dir, bits):
     check_flicker(label, display, screens_dir)
 
 
-def check_boot(label, pcsxr, pcsxr_arguments, tool, home, display, screens_dir, bits):
+def check_boot(label, pcsxr, pcsxr_arguments, tool, home, display, screens_dir):
     failed_before = Results["failed"]
     log_path = os.path.join(home, label + ".log")
     with open(log_path, "w") as log:
         emulator = start_pcsxr(pcsxr, home, display, pcsxr_arguments, log)
         try:
-            check_running_emulator(label, emulator, tool, display, screens_dir, bits)
+            check_running_emulator(label, emulator, tool, display, screens_dir)
         finally:
             stop(emulator)
     if Results["failed"] > failed_before:
@@ -260,9 +259,8 @@ def main():
         # The 64-bit pcsxr's recompiler runs the marker program, but the screen
         # stays black; its interpreter draws the flicker.
         write_config(home, plugin_dir, interpreter=args.bits == 64)
-        check_boot("exe", pcsxr, [os.path.abspath(args.exe)], tool, home, display, args.screens, args.bits)
-        check_boot("iso", pcsxr, ["-cdfile", os.path.abspath(args.iso)], tool, home, display, args.screens,
-                   args.bits)
+        check_boot("exe", pcsxr, [os.path.abspath(args.exe)], tool, home, display, args.screens)
+        check_boot("iso", pcsxr, ["-cdfile", os.path.abspath(args.iso)], tool, home, display, args.screens)
         # A live process with large regions but no markers: nothing to report.
         printed, status = run_tool(tool, [str(server.pid)])
         check("the tool reports nothing in a process without markers", (printed, status) == ("0x00000000", 0),
