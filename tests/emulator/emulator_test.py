@@ -7,7 +7,9 @@ one must not pass for a skip.
 
 Debian's pcsxr (the default), for the native tool: headless under Xvfb with
 its built-in BIOS, once as TESSIL.EXE and once booted from TESSIL.ISO; by PID
-and by executable name, and the screen must flicker green and blue. The
+and by executable name, and the screen must flicker green and blue. First, while
+nothing else has read the emulator's memory, no run of the tool by PID may grow
+it by 8 MiB or more (VmRSS): the tool reads only the pages it has touched. The
 installed pcsxr is the 64-bit one; the 32-bit one is unpacked into a folder of
 its own (--root), as the two packages can't be installed together.
 
