@@ -11,10 +11,14 @@
 //                    the copy; the difference is what the kernel spends handing
 //                    out fresh, zeroed pages;
 //   --pieces         each region in 1 MiB pieces into one reused 1 MiB buffer, as
-//                    the 64-bit tool reads: the limit its walk can reach.
+//                    the 64-bit Windows tool reads, and the Linux one read before
+//                    it read only touched pages: the limit such a walk can reach;
+//   --touched        as --pieces, but of a private region only the stretches of
+//                    pages that /proc/PID/pagemap shows present or swapped, as the
+//                    Linux tool reads: the limit its walk can reach.
 // Whole-region buffers are 2 MiB-aligned with huge pages asked for.
 //
-//   copy_limit [--fresh-buffer | --pieces] PID
+//   copy_limit [--fresh-buffer | --pieces | --touched] PID
 //   prints "<regions> regions of <lines> maps lines, <bytes> bytes copied"
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -40,6 +44,7 @@ const std::uint64_t PieceSize = 0x100000;  // as the 64-bit tool reads
 struct Region {
   std::uint64_t start;
   std::uint64_t size;
+  bool shared;
 };
 
 // What a maps line tells about whether the next one continues its mapping.
@@ -102,7 +107,7 @@ bool ListRegions(long pid, std::vector<Region>& regions, std::size_t& lines) {
   if (!ReadWholeFile(path, text)) return false;
   lines = 0;
   MapsLine last = {};
-  Region run = {0, 0};
+  Region run = {0, 0, false};
   for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
     end = text.find('\n', at);
     if (end == std::string::npos) end = text.size();
@@ -114,7 +119,7 @@ bool ListRegions(long pid, std::vector<Region>& regions, std::size_t& lines) {
       run.size += line.end - line.start;
     } else {
       if (run.size >= SmallestRegion) regions.push_back(run);
-      run = line.readable ? Region{line.start, line.end - line.start} : Region{0, 0};
+      run = line.readable ? Region{line.start, line.end - line.start, line.shared} : Region{0, 0, false};
     }
     last = line;
   }
@@ -155,16 +160,48 @@ std::uint64_t CopyRegion(pid_t pid, const Region& region, char* buffer, std::uin
   return done;
 }
 
+// Copies the stretches of a private region's pages that the pagemap shows
+// present or swapped in 1 MiB pieces (a shared region whole, in pieces); the
+// bytes copied, or -1 where the pagemap can't be read or a copy comes back short.
+std::int64_t CopyTouched(pid_t pid, int pagemapFd, const Region& region, char* buffer) {
+  if (region.shared) {
+    const std::uint64_t count = CopyRegion(pid, region, buffer, PieceSize);
+    return count == region.size ? static_cast<std::int64_t>(count) : -1;
+  }
+  const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  static std::uint64_t entries[8192];
+  std::uint64_t copied = 0;
+  Region stretch = {0, 0, false};
+  for (std::uint64_t at = region.start; at < region.start + region.size;) {
+    const std::uint64_t wanted = std::min<std::uint64_t>(8192, (region.start + region.size - at) / page);
+    const ssize_t count = pread(pagemapFd, entries, wanted * 8, static_cast<off_t>(at / page * 8));
+    if (count < 8) return -1;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(count) / 8; ++i, at += page) {
+      if ((entries[i] >> 62) != 0) {
+        if (stretch.size == 0) stretch.start = at;
+        stretch.size += page;
+        continue;
+      }
+      if (stretch.size != 0 && CopyRegion(pid, stretch, buffer, PieceSize) != stretch.size) return -1;
+      copied += stretch.size;
+      stretch.size = 0;
+    }
+  }
+  if (stretch.size != 0 && CopyRegion(pid, stretch, buffer, PieceSize) != stretch.size) return -1;
+  return static_cast<std::int64_t>(copied + stretch.size);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool freshBuffer = argc == 3 && std::strcmp(argv[1], "--fresh-buffer") == 0;
-  const bool pieces = argc == 3 && std::strcmp(argv[1], "--pieces") == 0;
+  const bool touched = argc == 3 && std::strcmp(argv[1], "--touched") == 0;
+  const bool pieces = touched || (argc == 3 && std::strcmp(argv[1], "--pieces") == 0);
   const int pidArgument = freshBuffer || pieces ? 2 : 1;
   char* end = nullptr;
   const long pid = argc == pidArgument + 1 ? std::strtol(argv[pidArgument], &end, 10) : 0;
   if (pid <= 0 || *end != '\0') {
-    std::fprintf(stderr, "usage: copy_limit [--fresh-buffer | --pieces] PID\n");
+    std::fprintf(stderr, "usage: copy_limit [--fresh-buffer | --pieces | --touched] PID\n");
     return 2;
   }
   std::vector<Region> regions;
@@ -181,12 +218,28 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "copy_limit: no memory for a buffer of %" PRIu64 " bytes\n", reusedSize);
     return 1;
   }
+  char pagemapPath[64];
+  std::snprintf(pagemapPath, sizeof pagemapPath, "/proc/%ld/pagemap", pid);
+  const int pagemapFd = touched ? open(pagemapPath, O_RDONLY | O_CLOEXEC) : -1;
+  if (touched && pagemapFd < 0) {
+    std::fprintf(stderr, "copy_limit: cannot open the pagemap of process %ld\n", pid);
+    return 1;
+  }
   std::uint64_t copied = 0;
   for (const Region& region : regions) {
     Buffer buffer = reused;
     if (freshBuffer && !AllocateHugePageBuffer(static_cast<std::size_t>(region.size), buffer)) {
       std::fprintf(stderr, "copy_limit: no memory for a buffer of %" PRIu64 " bytes\n", region.size);
       return 1;
+    }
+    if (touched) {
+      const std::int64_t count = CopyTouched(static_cast<pid_t>(pid), pagemapFd, region, buffer.start);
+      if (count < 0) {
+        std::fprintf(stderr, "copy_limit: short copy or no pagemap at %" PRIx64 "\n", region.start);
+        return 1;
+      }
+      copied += static_cast<std::uint64_t>(count);
+      continue;
     }
     const std::uint64_t count =
         CopyRegion(static_cast<pid_t>(pid), region, buffer.start, pieces ? PieceSize : 0);

@@ -25,6 +25,22 @@ Two more kinds of target are timed by the pieces and Mirvane only:
             program, started as the emulator test starts it (headless under
             Xvfb, its built-in BIOS, its interpreter)
 
+Where the target has memory it never touched, the Linux tool reads only the
+pages /proc/PID/pagemap shows present or swapped, and leaves the target as big
+as it was. Timed with the target's resident memory (VmRSS) before and after
+every run:
+  untouched for each size in --untouched-gib, a target whose 4 MiB region with
+            the RAM lies beside one never-touched region of that many GiB: by
+            Mirvane, by copy_limit --touched (present and swapped pages only:
+            the limit of the Linux tool's walk) in turns, then by the pieces
+            (everything: what the tool read before; a read of a never-touched
+            page maps the kernel's zero page there, which the pagemap then
+            shows present, so it comes last)
+  pcsxr     freshly started, before anything else has read it: Mirvane (run
+            until it finds the RAM, then timed) and the touched-pages limit in
+            turns, then once the copy of everything, which makes the emulator's
+            pages resident; then the rounds above
+
 A Mirvane run that takes longer than --timeout seconds is ended and its target
 is not timed again. The peak memory (max RSS) of the Mirvane runs is recorded
 too. Results go to --json for report.py.
@@ -117,11 +133,15 @@ class Subject:
     def __init__(self, build, pid, address, names):
         copy_limit = os.path.join(build, "bench", "copy_limit")
         all_commands = {"pieces": [copy_limit, "--pieces", str(pid)], "mirvane": [os.path.join(build, "Mirvane"), str(pid)],
+                        "touched": [copy_limit, "--touched", str(pid)],
                         "whole": [copy_limit, str(pid)],
                         "scanmem": ["scanmem", "-p", str(pid), "-c", SCANMEM_COMMANDS.format(marker=START_MARKER)]}
         self.commands = {name: all_commands[name] for name in names}
+        self.pid = pid
         self.address = address
         self.times = {name: [] for name in names}
+        self.growth_kib = {name: [] for name in names}  # the target's VmRSS growth over each run
+        self.warmup = "pieces" if "pieces" in names and "touched" not in names else names[0]
         self.peak_rss_kib = 0
         self.timed_out = None  # the timeout, once a Mirvane run was ended for it
         self.limit_output = ""
@@ -132,7 +152,9 @@ class Subject:
             self.times[name].append(None)
             return
         command = self.commands[name]
+        before = resident_kib(self.pid)
         run = run_measured(command, timeout if name == "mirvane" else None)
+        self.growth_kib[name].append(resident_kib(self.pid) - before)
         if name == "mirvane":
             if run.timed_out:
                 self.timed_out = timeout
@@ -156,8 +178,10 @@ class Subject:
         return {"address": "0x%08X" % self.address, "seconds": self.times,
                 "median": {name: median(values) for name, values in self.times.items()},
                 "ratio": {"mirvane_to_pieces": ratio(self.times, "mirvane", "pieces"),
+                          "mirvane_to_touched": ratio(self.times, "mirvane", "touched"),
                           "scanmem_to_mirvane": ratio(self.times, "scanmem", "mirvane")},
                 "mirvane_peak_rss_kib": self.peak_rss_kib, "timed_out": self.timed_out,
+                "most_growth_kib": {name: max(values) if values else None for name, values in self.growth_kib.items()},
                 "limit_regions": regions, "maps_lines": lines, "limit_bytes": copied}
 
 
@@ -170,14 +194,15 @@ def parse_limit_output(text):
         return None, None, None
 
 
-def take_turns(subjects, rounds, timeout, scanmem_rounds=0):
-    """Each round runs every command of every subject once, in order; scanmem only in the first rounds."""
+def take_turns(subjects, rounds, timeout, scanmem_rounds=0, only=None):
+    """Each round runs every command of every subject once (or those `only`
+    names), in order; scanmem only in the first rounds."""
     for subject in subjects:
-        run_measured(subject.commands["pieces"])  # a first pass over the target, untimed, so every run finds it settled
+        run_measured(subject.commands[subject.warmup])  # a first pass over the target, untimed, so every run finds it settled
     for round_number in range(rounds):
         for subject in subjects:
             for name in subject.commands:
-                if name == "scanmem" and round_number >= scanmem_rounds:
+                if (only and name not in only) or (name == "scanmem" and round_number >= scanmem_rounds):
                     continue
                 subject.run(name, timeout)
 
@@ -192,6 +217,33 @@ def measure_target(build, kind, options, size_mib, region_mib, rounds, scanmem_r
         stop_target(target)
     result = {"kind": kind, "size_mib": size_mib, "region_mib": region_mib, "options": options, "rounds": rounds,
               "scanmem_rounds": scanmem_rounds}
+    result.update(subject.figures())
+    return result
+
+
+def resident_kib(pid):
+    """A live process's resident memory (VmRSS) in KiB."""
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def measure_untouched(build, gib, rounds, timeout):
+    """The RAM's 4 MiB region beside `gib` GiB never touched: Mirvane and the
+    touched-pages limit in turns, then the copy of everything. A read of a
+    never-touched page maps the kernel's zero page there, which the pagemap
+    then shows present: after one copy of everything, Mirvane reads it all."""
+    target, address = start_target(build, ["--sparse-gib", str(gib)], 4, 4)
+    subject = Subject(build, target.pid, address, ["touched", "mirvane", "pieces"])
+    try:
+        take_turns([subject], rounds, timeout, only=("touched", "mirvane"))
+        for _ in range(rounds):
+            subject.run("pieces", timeout)
+    finally:
+        stop_target(target)
+    result = {"kind": "untouched", "untouched_gib": gib, "size_mib": 4, "region_mib": 4, "rounds": rounds}
     result.update(subject.figures())
     return result
 
@@ -241,6 +293,8 @@ def measure_pcsxr(build, tessil_exe, rounds, timeout):
         with open(os.path.join(home, "pcsxr.log"), "w") as log:
             emulator = start_pcsxr(pcsxr, home, display, [os.path.abspath(tessil_exe)], log)
 
+        fresh = measure_fresh_pcsxr(build, emulator, rounds, timeout)
+
         def ram_seen():
             if emulator.poll() is not None:
                 return "exited"
@@ -250,6 +304,10 @@ def measure_pcsxr(build, tessil_exe, rounds, timeout):
         if not address or address == "exited":
             result["not_run"] = "pcsxr %s" % ("exited" if address else "showed no RAM within %d s" % PCSXR_MARKER_TIMEOUT)
             return result
+        if fresh:
+            if fresh["address"] != "0x%08X" % address:
+                sys.exit("Mirvane found the RAM of the fresh pcsxr at %s, the scan at 0x%08X" % (fresh["address"], address))
+            result["fresh"] = fresh
         subject = Subject(build, emulator.pid, address, ["pieces", "mirvane"])
         cpu_before = process_cpu_seconds(emulator.pid)
         start = time.monotonic()
@@ -262,6 +320,29 @@ def measure_pcsxr(build, tessil_exe, rounds, timeout):
                 stop(process)
         shutil.rmtree(home, ignore_errors=True)
     return result
+
+
+def measure_fresh_pcsxr(build, emulator, rounds, timeout):
+    """pcsxr before anything has read its memory: Mirvane, run until it finds
+    the RAM, then timed in turns with the touched-pages limit; last, one copy
+    of everything, which makes its pages resident. None where Mirvane never
+    found the RAM."""
+    time.sleep(2)  # its libraries loaded and its memory set up, as the emulator test waits
+    deadline = time.monotonic() + PCSXR_MARKER_TIMEOUT
+    mirvane = os.path.join(build, "Mirvane")
+    while emulator.poll() is None and time.monotonic() < deadline:
+        run = run_measured([mirvane, str(emulator.pid)], timeout)
+        if run.status == 2:
+            break
+        time.sleep(0.3)
+    else:
+        return None
+    subject = Subject(build, emulator.pid, int(run.stdout.split()[0], 16), ["touched", "mirvane", "pieces"])
+    for _ in range(rounds):
+        for name in ("touched", "mirvane"):
+            subject.run(name, timeout)
+    subject.run("pieces", timeout)
+    return subject.figures()
 
 
 def process_cpu_seconds(pid):
@@ -285,6 +366,8 @@ def target_label(r):
             r["size_mib"], "{:,}".format(r["mappings"]))
     if r["kind"] == "pcsxr":
         return "Debian's pcsxr (amd64) running TESSIL.EXE"
+    if r["kind"] == "untouched":
+        return "the RAM's 4 MiB region beside %d GiB never touched" % r["untouched_gib"]
     return "%d MiB in %d MiB regions, %s" % (r["size_mib"], r["region_mib"], where_label(r))
 
 
@@ -346,6 +429,36 @@ def walk_table_lines(results):
     return lines
 
 
+def untouched_rows(results):
+    """The targets with memory never touched, and pcsxr freshly started."""
+    rows = [r for r in results if r["kind"] == "untouched"]
+    rows += [dict(r["fresh"], kind="pcsxr", rounds=r["rounds"]) for r in results
+             if r["kind"] == "pcsxr" and r.get("fresh")]
+    return rows
+
+
+def growth_text(r, name):
+    value = r.get("most_growth_kib", {}).get(name)
+    return "%.1f MiB" % (value / 1024) if value is not None else "not run"
+
+
+def untouched_table_lines(results):
+    """The Markdown table of the targets with memory never touched; empty without them."""
+    rows = untouched_rows(results)
+    if not rows:
+        return []
+    lines = ["| target | Mirvane | target's growth (VmRSS) over a Mirvane run, at most "
+             "| touched-pages copy limit (the Linux tool's) | copy of everything (what it read before) "
+             "| target's growth over the copy of everything | Mirvane peak RSS |",
+             "|---|---|---|---|---|---|---|"]
+    for r in rows:
+        label = target_label(r) + (", freshly started" if r["kind"] == "pcsxr" else "")
+        lines.append("| %s | %s | %s | %s | %s | %s | %.1f MiB |" % (
+            label, seconds_text(r, "mirvane"), growth_text(r, "mirvane"), seconds_text(r, "touched"),
+            seconds_text(r, "pieces"), growth_text(r, "pieces"), r["mirvane_peak_rss_kib"] / 1024))
+    return lines
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", required=True, help="native build folder built with -DMIRVANE_BENCH=ON")
@@ -355,6 +468,8 @@ def main():
     parser.add_argument("--mappings", default="4000,16000",
                         help="counts of small mappings, comma-separated, smallest first (empty: none)")
     parser.add_argument("--mappings-ram-mib", type=int, default=64, help="the region beside the small mappings")
+    parser.add_argument("--untouched-gib", default="4,16",
+                        help="sizes of the never-touched region beside the RAM, comma-separated (empty: none)")
     parser.add_argument("--pcsxr", metavar="TESSIL.EXE", help="also time Debian's pcsxr running this marker program")
     parser.add_argument("--rounds", type=int, default=5, help="timed runs of the limit and of Mirvane per target")
     parser.add_argument("--scanmem-rounds", type=int, default=3)
@@ -385,10 +500,14 @@ def main():
     if counts:
         print("e2e: %s small mappings, in turns ..." % " and ".join(map(str, counts)), file=sys.stderr, flush=True)
         add(measure_mappings(args.build, counts, args.mappings_ram_mib, args.rounds, args.timeout))
+    for gib in [int(s) for s in args.untouched_gib.split(",") if s]:
+        print("e2e: beside %d GiB never touched ..." % gib, file=sys.stderr, flush=True)
+        add([measure_untouched(args.build, gib, args.rounds, args.timeout)])
     if args.pcsxr:
         print("e2e: pcsxr running %s ..." % args.pcsxr, file=sys.stderr, flush=True)
         add([measure_pcsxr(args.build, args.pcsxr, args.rounds, args.timeout)])
-    print("\n".join(table_lines(results) + [""] + walk_table_lines(results)).strip())
+    print("\n".join(table_lines(results) + [""] + walk_table_lines(results) + [""] +
+                    untouched_table_lines(results)).strip())
     if args.json:
         with open(args.json, "w") as out:
             json.dump(results, out, indent=1)

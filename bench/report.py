@@ -17,7 +17,8 @@ import subprocess
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-from e2e_bench import table_lines, target_label, walk_table_lines, where_label  # noqa: E402
+from e2e_bench import (table_lines, target_label, untouched_rows, untouched_table_lines, walk_table_lines,  # noqa: E402
+                       where_label)
 
 SCAN_TARGET = 2.0        # fast scan at least this many times the naive reference
 BULK_LIMIT_TARGET = 1.3  # end to end at the largest bulk targets at most this many times the piecewise copy-only limit
@@ -26,6 +27,12 @@ SCANMEM_TARGET = 25.0    # end to end at least this many times faster than scanm
 TARGET_SIZE_MIB = 2048   # where the end-to-end targets are set
 RSS_LIMIT_MIB = 32       # peak memory below this, the sparse target and many mappings included
 GROWTH_TARGET = 5.0      # Mirvane's time beside the most small mappings at most this many times beside the fewest
+# Beside memory never touched, and in pcsxr freshly started: how much a Mirvane
+# run may grow the target (VmRSS), and Mirvane's time at most this share of
+# the copy of everything's.
+UNTOUCHED_GROWTH_MIB = 4
+PCSXR_GROWTH_MIB = 8
+UNTOUCHED_TIME_SHARE = 0.1
 
 
 def machine_line():
@@ -143,6 +150,13 @@ def e2e_lines(e2e):
                   "taking turns in one session) and in Debian's 64-bit pcsxr running TESSIL.EXE (%d rounds each; "
                   "times are medians, ratios the medians of the ratios within a round):" % e2e[-1]["rounds"], ""]
         lines += walk
+    untouched = untouched_table_lines(e2e)
+    if untouched:
+        lines += ["", "End to end beside memory never touched, and in Debian's 64-bit pcsxr freshly started, "
+                  "before anything else read it (%d rounds of Mirvane and the touched-pages limit in turns, then "
+                  "the copy of everything: %d rounds beside the untouched memory, once in pcsxr, as it makes the "
+                  "emulator's pages resident; times are medians, growth the most over one run):"
+                  % (untouched_rows(e2e)[0]["rounds"], untouched_rows(e2e)[0]["rounds"]), ""] + untouched
     loads = [r["load_1min"] for r in e2e if r.get("load_1min") is not None]
     if loads:
         lines += ["", "Load average (1 minute) after each target: %s, on %d cores." % (
@@ -217,6 +231,26 @@ def walk_checks(e2e):
     return checks
 
 
+def untouched_checks(e2e):
+    """Beside memory never touched and in pcsxr freshly started: the target
+    left as it was found, and the untouched memory costing little time."""
+    checks = []
+    for r in untouched_rows(e2e):
+        label = target_label(r) + (", freshly started" if r["kind"] == "pcsxr" else "")
+        limit = PCSXR_GROWTH_MIB if r["kind"] == "pcsxr" else UNTOUCHED_GROWTH_MIB
+        growth = r["most_growth_kib"].get("mirvane")
+        checks.append("- %s: %s: a Mirvane run grows the target by under %d MiB: %s" % (
+            verdict(growth is not None and growth < limit * 1024), label, limit,
+            "%.1f MiB" % (growth / 1024) if growth is not None else "not measured"))
+        if r["kind"] == "untouched":
+            mirvane, everything = r["median"].get("mirvane"), r["median"].get("pieces")
+            share = mirvane / everything if mirvane is not None and everything else None
+            checks.append("- %s: %s: Mirvane's time at most %g of the copy of everything's: %s" % (
+                verdict(share is not None and share <= UNTOUCHED_TIME_SHARE), label, UNTOUCHED_TIME_SHARE,
+                "%.3f" % share if share is not None else "not measured"))
+    return checks
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
@@ -239,6 +273,7 @@ def main():
         lines += scan_share_lines(e2e, piece_rate)
         checks += bulk_checks([r for r in e2e if r["kind"] in ("low", "high", "sparse")])
         checks += walk_checks(e2e)
+        checks += untouched_checks(e2e)
     else:
         checks.append("- %s: end-to-end benchmark not run" % verdict(False))
 

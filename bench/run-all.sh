@@ -7,7 +7,10 @@
 #     limit and Debian's scanmem, with its peak memory, and what the scan alone
 #     costs beside the piecewise copy; against targets with
 #     4,000 and 16,000 small mappings and against Debian's 64-bit pcsxr running
-#     the marker program, beside the copy-only limit.
+#     the marker program, beside the copy-only limit;
+#   - the native tool beside 4 and 16 GiB never touched and in pcsxr freshly
+#     started: its time and the target's growth (VmRSS), beside the copy of the
+#     touched pages only (its limit) and the copy of everything (what it read before).
 # Installs what it needs first. Builds in build/bench-native and build/bench-win32;
 # the figures and the report are left in build/bench-results.
 #
@@ -35,7 +38,7 @@ else
   e2e_options=(--sizes 256,1024,2048 --rounds 9 --scanmem-rounds 3 --timeout 60)
 fi
 # Beside many small mappings, and in the real emulator; a Mirvane run is ended after the timeout.
-e2e_options+=(--mappings 4000,16000 --pcsxr build/bench-native/tessil/TESSIL.EXE)
+e2e_options+=(--mappings 4000,16000 --untouched-gib 4,16 --pcsxr build/bench-native/tessil/TESSIL.EXE)
 scan_options+=(--benchmark_report_aggregates_only=true)
 
 echo "=== installing what is missing" >&2

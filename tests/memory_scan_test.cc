@@ -174,6 +174,38 @@ struct Protection {
   platform::DWORD protect;
 };
 
+// Pages of a private region that the system shows otherwise than in memory.
+struct Residence {
+  platform::ULONG_PTR address;
+  platform::SIZE_T size;
+  fake::Residency residency;
+};
+
+// A stretch of the target: where reads go.
+struct Span {
+  platform::ULONG_PTR base;
+  platform::SIZE_T size;
+  bool operator==(const Span& other) const { return base == other.base && size == other.size; }
+};
+
+std::vector<Span> ReadSpans() {
+  std::vector<Span> spans;
+  const std::vector<platform::ULONG_PTR> bases = fake::Reads();
+  const std::vector<platform::SIZE_T> sizes = fake::ReadSizes();
+  for (size_t i = 0; i < bases.size(); ++i) spans.push_back({bases[i], sizes[i]});
+  return spans;
+}
+
+// The reads of stretches read in pieces, each piece from the stretch's start.
+std::vector<Span> PiecesOf(const std::vector<Span>& stretches) {
+  std::vector<Span> pieces;
+  for (const Span& stretch : stretches) {
+    for (platform::SIZE_T done = 0; done < stretch.size; done += platform::ReadPieceSize)
+      pieces.push_back({stretch.base + done, std::min(platform::ReadPieceSize, stretch.size - done)});
+  }
+  return pieces;
+}
+
 struct ViewsCase {
   const char* what;
   std::vector<Placed> regions;
@@ -184,6 +216,11 @@ struct ViewsCase {
   std::vector<Protection> protections = {};
   std::optional<Address> counted = NotFound;  // the result at 32 bits, where each region is read alone
   int countedOnlyErrs = 0;  // "Err!" lines of unreadable regions that only the 32-bit tool reads
+  std::vector<Residence> residencies = {};
+  bool pagemapFails = false;
+  // Where not empty: the stretches the 64-bit tools read, in pieces; the 32-bit tool reads each region whole.
+  std::vector<Span> read = {};
+  std::vector<std::pair<platform::ULONG_PTR, std::string>> bytes = {};  // more bytes put into the target
 };
 
 // Every other 64 KiB of [base, base + size) read-only, as dirty tracking leaves clean pages.
@@ -213,7 +250,8 @@ ViewsCase ManyViews(int count) {
   return views;
 }
 
-// Where the RAM is seen more than once, or its pages are write-protected.
+// Where the RAM is seen more than once, its pages are write-protected, or
+// pages around it were never touched.
 // Views of the same memory at the same offsets count as one where the build
 // merges them (the lowest that can be written all through, else the lowest),
 // and sightings in private memory beside them are copies; copies alone,
@@ -334,6 +372,102 @@ TEST(ScanEmulatorMemory, MirroredAndWriteProtectedRamAtEachWidth) {
        0,
        0,
        CodePages({0x01000000, 0x40000000, 0x48000000, 0x4A000000, 0x48600000})},
+      // Pages a target never touched read as zeros and hold no marker: where
+      // the system tells them (64 bits), only the stretches of touched pages
+      // (in memory or swapped out) are read, and no marker is joined across a
+      // stretch passed over; shared memory, and a target whose pages can't be
+      // told, are read whole. The 32-bit tool reads every region whole, and
+      // finds the same.
+      {"the RAM in a present stretch, untouched pages before it, inside it and after it",
+       {Private(0x01000000, 0x01000000)},
+       {0x01300000},
+       0x01300000,
+       0,
+       0,
+       {},
+       0x01300000,
+       0,
+       {{0x01000000, 0x01000000, fake::Untouched},
+        {0x01300000, 0x00300000, fake::Present},
+        {0x01380000, 0x00010000, fake::Untouched},
+        {0x01A00000, 0x1000, fake::Present}},
+       false,
+       {{0x01300000, 0x00080000}, {0x01390000, 0x00270000}, {0x01A00000, 0x1000}}},
+      {"the RAM in swapped pages, then present ones",
+       {Private(0x01000000, 0x00400000)},
+       {0x01000000},
+       0x01000000,
+       0,
+       0,
+       {},
+       0x01000000,
+       0,
+       {{0x01000000, 0x00100000, fake::Swapped}, {0x01200000, 0x00200000, fake::Untouched}},
+       false,
+       {{0x01000000, MainRamSize}}},
+      {"a region never touched, then the RAM",
+       {Private(0x01000000, 0x00400000), Private(0x02000000)},
+       {0x02000000},
+       0x02000000,
+       0,
+       0,
+       {},
+       0x02000000,
+       0,
+       {{0x01000000, 0x00400000, fake::Untouched}},
+       false,
+       {{0x02000000, MainRamSize}}},
+      {"shared memory with no page present in this view",
+       {View(0x01000000, 7)},
+       {0x01000000},
+       0x01000000,
+       0,
+       0,
+       {},
+       0x01000000,
+       0,
+       {{0x01000000, MainRamSize, fake::Untouched}},
+       false,
+       {{0x01000000, MainRamSize}}},
+      {"a pagemap that can't be read",
+       {Private(0x01000000, 0x00400000)},
+       {0x01100000},
+       0x01100000,
+       0,
+       0,
+       {},
+       0x01100000,
+       0,
+       {{0x01000000, 0x00400000, fake::Untouched}},
+       true,
+       {{0x01000000, 0x00400000}}},
+      // Were the bytes carried over the untouched page, the halves would make
+      // a second start marker.
+      {"halves of a start marker on either side of an untouched page",
+       {Private(0x01000000, 0x00400000)},
+       {0x01200000},
+       0x01200000,
+       0,
+       0,
+       {},
+       0x01200000,
+       0,
+       {{0x01100000, 0x1000, fake::Untouched}},
+       false,
+       {{0x01000000, 0x00100000}, {0x01101000, 0x002FF000}},
+       {{0x01100000 - 8, Start.substr(0, 8)}, {0x01101000, Start.substr(8)}}},
+      {"a touched stretch read short",
+       {Private(0x01000000, 0x00800000), Private(0x02000000)},
+       {0x01200000, 0x02000000},
+       0x02000000,
+       0,
+       0x01000000,
+       {},
+       0x02000000,
+       0,
+       {{0x01000000, 0x00200000, fake::Untouched}},
+       false,
+       {{0x01200000, 0x00200000}, {0x02000000, MainRamSize}}},
   };
   for (const ViewsCase& views : cases) {
     NewTarget();
@@ -348,10 +482,22 @@ TEST(ScanEmulatorMemory, MirroredAndWriteProtectedRamAtEachWidth) {
     if (views.strayEnd != 0) fake::Put(views.strayEnd, End);
     if (views.readShort != 0) fake::LimitReadable(views.readShort, 0x00300000);
     for (const Protection& pages : views.protections) fake::Protect(pages.address, pages.size, pages.protect);
+    for (const Residence& pages : views.residencies)
+      fake::SetResidency(pages.address, pages.size, pages.residency);
+    if (views.pagemapFails) fake::FailPagemap();
+    for (const auto& put : views.bytes) fake::Put(put.first, put.second);
     const int errs = (views.readShort != 0 ? 1 : 0) + (platform::MergesRamViews ? 0 : views.countedOnlyErrs);
     EXPECT_EQ(Walk(), ErrLines(errs)) << views.what;
     EXPECT_EQ(Found(), platform::MergesRamViews ? views.merged : views.counted)
         << views.what << ", " << views.regions.size();
+    if (views.read.empty()) continue;
+    std::vector<Span> wanted;
+    if (platform::ReadsOnlyTouchedPages) {
+      wanted = PiecesOf(views.read);
+    } else {
+      for (const Placed& region : views.regions) wanted.push_back({region.base, region.size});
+    }
+    EXPECT_TRUE(ReadSpans() == wanted) << views.what;
   }
 }
 

@@ -64,6 +64,12 @@ const ULONG_PTR LaterViewBase = 0x31000000;
 const ULONG_PTR PrivateViewBase = 0x31400000;
 const ULONG_PTR OtherMemoryBase = 0x31800000;
 const SIZE_T SharedSize = 0x200000;
+// Private memory the child writes in only three pages: the two at 1 MiB and
+// the one at 3 MiB.
+const ULONG_PTR PartlyTouchedBase = 0x31C00000;
+const SIZE_T PartlyTouchedSize = 0x400000;
+const SIZE_T FirstTouched = 0x100000;
+const SIZE_T LastTouched = 0x300000;
 // With 64-bit addresses, also above 4 GiB: known words at an address whose low
 // 32 bits are those of ReadWriteBase, so that a cut address reads the wrong
 // words; and a 5 GiB mapping that is never touched, so it costs no memory.
@@ -436,9 +442,17 @@ bool StartMappingChild(Child& child) {
     void* none =
         mmap(reinterpret_cast<void*>(NoAccessBase), NoAccessSize, PROT_NONE, flags | MAP_ANONYMOUS, -1, 0);
     void* mapped = mmap(reinterpret_cast<void*>(FileBase), FileMappingSize, PROT_READ, flags, file, 0);
+    void* partly = mmap(reinterpret_cast<void*>(PartlyTouchedBase), PartlyTouchedSize, PROT_READ | PROT_WRITE,
+                        flags | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     bool placed = words == reinterpret_cast<void*>(ReadWriteBase) &&
                   none == reinterpret_cast<void*>(NoAccessBase) &&
-                  mapped == reinterpret_cast<void*>(FileBase) && MapSharedMemory();
+                  mapped == reinterpret_cast<void*>(FileBase) &&
+                  partly == reinterpret_cast<void*>(PartlyTouchedBase) && MapSharedMemory();
+    if (placed) {
+      char* const touched = static_cast<char*>(partly);
+      const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+      for (std::size_t offset : {FirstTouched, FirstTouched + page, LastTouched}) touched[offset] = 1;
+    }
     if (placed) {
       std::uint32_t* word = static_cast<std::uint32_t*>(words);
       for (std::size_t i = 0; i < ReadWriteSize / 4; ++i) word[i] = PatternWord(i);
@@ -758,6 +772,59 @@ TEST(ProcessMemory, SameMemoryBehindOnlySharedViewsOfOneFileAtTheSameOffsets) {
         << std::hex << views.first << " " << views.second << " " << views.size;
   }
   EXPECT_EQ(platform::FALSE, platform::SameMemoryBehind(nullptr, ViewBase, SecondViewBase, SharedSize));
+  StopChild(child);
+  EXPECT_EQ(platform::TRUE, CloseHandle(process));
+}
+
+// Which pages may have been written: of private memory the pages in memory
+// (those the child wrote; swapped ones are not staged here), none of a file
+// mapping never read; of shared memory every page, across its maps lines; a
+// stretch is no longer than asked, and memory that isn't there can't be told.
+TEST(ProcessMemory, TouchedPagesAreThoseInMemoryOfPrivateMappingsAndAllOfSharedOnes) {
+  Child child;
+  ASSERT_TRUE(StartMappingChild(child));
+  HANDLE process = platform::OpenProcess(OpenAccess, platform::FALSE, static_cast<DWORD>(child.pid));
+  ASSERT_NE(nullptr, process);
+  const SIZE_T page = static_cast<SIZE_T>(sysconf(_SC_PAGESIZE));
+  const SIZE_T longest = 0x100000;
+  const ULONG_PTR afterFirst = PartlyTouchedBase + FirstTouched + 2 * page;
+  const ULONG_PTR partlyEnd = PartlyTouchedBase + PartlyTouchedSize;
+  const struct {
+    ULONG_PTR base;
+    SIZE_T size;
+    SIZE_T longest;
+    platform::BOOL tells;
+    ULONG_PTR stretchBase;
+    SIZE_T stretchSize;
+  } cases[] = {
+      {PartlyTouchedBase, PartlyTouchedSize, longest, platform::TRUE, PartlyTouchedBase + FirstTouched,
+       2 * page},
+      {afterFirst, partlyEnd - afterFirst, longest, platform::TRUE, PartlyTouchedBase + LastTouched, page},
+      {PartlyTouchedBase + LastTouched + page, partlyEnd - (PartlyTouchedBase + LastTouched + page), longest,
+       platform::TRUE, 0, 0},
+      {FileBase, page, longest, platform::TRUE, 0, 0},
+      {ReadWriteBase, ReadWriteSize, longest, platform::TRUE, ReadWriteBase, longest},
+      {ReadWriteBase + page, ReadWriteSize - page, ReadWriteSize, platform::TRUE, ReadWriteBase + page,
+       ReadWriteSize - page},
+      {ViewBase, SharedSize, SharedSize, platform::TRUE, ViewBase, SharedSize},
+      {NoAccessBase - page, page, longest, platform::FALSE, 0, 0},
+  };
+  for (const auto& pages : cases) {
+    ULONG_PTR stretchBase = 0;
+    SIZE_T stretchSize = 0xDEAD;
+    EXPECT_EQ(pages.tells, platform::FindTouchedPages(process, pages.base, pages.size, pages.longest,
+                                                      &stretchBase, &stretchSize))
+        << std::hex << pages.base;
+    if (pages.tells == platform::FALSE) continue;
+    if (pages.stretchSize != 0) {
+      EXPECT_EQ(pages.stretchBase, stretchBase) << std::hex << pages.base;
+    }
+    EXPECT_EQ(pages.stretchSize, stretchSize) << std::hex << pages.base;
+  }
+  ULONG_PTR stretchBase = 0;
+  SIZE_T stretchSize = 0;
+  EXPECT_EQ(platform::FALSE, platform::FindTouchedPages(nullptr, ReadWriteBase, ReadWriteSize, longest,
+                                                        &stretchBase, &stretchSize));
   StopChild(child);
   EXPECT_EQ(platform::TRUE, CloseHandle(process));
 }

@@ -21,6 +21,9 @@ const SIZE_T CarriedBytes = MarkerLength - 4;
 // carried bytes just before it: the kernel copies several times slower into a
 // destination that is not so aligned.
 const SIZE_T PieceOffset = 64;
+// The longest stretch of touched pages asked for at once, read in pieces: one
+// question per 64 MiB costs little, and an answer is never far ahead of the reads.
+const SIZE_T LongestTouchedStretch = 0x4000000;
 
 // Protections under which a page can be read; PAGE_GUARD makes any of them fault.
 const DWORD ReadableProtections = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
@@ -50,16 +53,57 @@ bool Continues(const ReadRun& run, const MEMORY_BASIC_INFORMATION& region) {
 // How much of a run one read takes: all of it where runs are read whole.
 SIZE_T PieceSize(SIZE_T runSize) { return ReadPieceSize == 0 ? runSize : std::min(runSize, ReadPieceSize); }
 
+// Where, from `done` on, the run's next stretch to read lies: [done, until)
+// after passing over what needs no reading (`tells` turns false, and the rest
+// of the run is the stretch, where the system can't tell); false where
+// nothing more of the run needs reading.
+//
+// A page of a private mapping that the system shows neither in memory nor
+// swapped out was never written: memory of no file reads as zeros there, a
+// file's private mapping as the file's own bytes. Neither can hold a marker:
+// the marker program builds them at run time, no file holds them, and they
+// hold no zero byte. Reading such a page would make the system map a page
+// there for the target (a file's read from disk first): passing it over
+// leaves the target as big as it was. No marker lies across a page passed
+// over, so the bytes carried over are dropped there. Pages of shared mappings
+// may be in memory through another view, so the system counts them all as
+// touched; where it can't tell at all, the rest of the run is read.
+bool NextStretch(HANDLE handle, const ReadRun& run, bool& tells, SIZE_T& done, SIZE_T& until,
+                 SIZE_T& carried) {
+  if (!tells || done < until) return true;
+  ULONG_PTR stretchBase = 0;
+  SIZE_T stretchSize = 0;
+  const ULONG_PTR from = run.base + done;
+  if (FindTouchedPages(handle, from, run.size - done, LongestTouchedStretch, &stretchBase, &stretchSize) ==
+          FALSE ||
+      stretchBase < from || stretchBase - from > run.size - done ||
+      stretchSize > run.size - done - (stretchBase - from)) {
+    // Can't tell (or an answer that doesn't fit the run): the rest is read.
+    tells = false;
+    until = run.size;
+    return true;
+  }
+  if (stretchSize == 0) return false;
+  if (stretchBase != from) carried = 0;
+  done += stretchBase - from;
+  until = done + stretchSize;
+  return true;
+}
+
 // Reads the run piece by piece to `pieceStart`, each piece behind the bytes
 // carried over from the one before (room for them lies just before it), and
 // scans what the buffer holds: the same steps, hits and order as one whole
-// copy. Returns false, with no hits of this run kept, when any piece comes
-// back short.
+// copy. Where the build reads only touched pages, pieces end where a stretch
+// of them ends. Returns false, with no hits of this run kept, when any piece
+// comes back short.
 bool CopyAndScanPieces(HANDLE handle, const ReadRun& run, unsigned char* pieceStart, SIZE_T piece) {
   const HitsMark before = MarkHits();
   SIZE_T carried = 0;
+  bool tells = ReadsOnlyTouchedPages;
+  SIZE_T until = tells ? 0 : run.size;  // where the stretch being read ends
   for (SIZE_T done = 0; done < run.size;) {
-    const SIZE_T wanted = std::min(piece, run.size - done);
+    if (!NextStretch(handle, run, tells, done, until, carried)) break;
+    const SIZE_T wanted = std::min(piece, until - done);
     // Reset for every read, so a read that fails without a count never passes for a full one.
     SIZE_T bytesRead = 0;
     ReadProcessMemory(handle, run.base + done, pieceStart, wanted, &bytesRead);
@@ -69,9 +113,9 @@ bool CopyAndScanPieces(HANDLE handle, const ReadRun& run, unsigned char* pieceSt
     }
     ScanRegionBuffer(pieceStart - carried, carried + wanted, run.base + done - carried);
     done += wanted;
-    // Every piece but the last is a whole one, far longer than what is carried.
+    // Pieces are whole pages, longer than what is carried; room for it lies before them.
     if (done < run.size) {
-      carried = CarriedBytes;
+      carried = std::min(CarriedBytes, carried + wanted);
       std::memmove(pieceStart - carried, pieceStart + wanted - carried, carried);
     }
   }

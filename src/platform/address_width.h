@@ -4,10 +4,11 @@
 // whole 64-bit address space, read regions in small pieces, read a mapping
 // whose pages differ in protection as one region, count views of one memory,
 // mapped more than once, as one sighting of the RAM (the view a user can
-// write, where private copies lie beside it), find a RAM at address 0, and say
-// on standard error why the answer is 0. The native
-// build also compiles its unit tests at 32 bits (MIRVANE_ADDRESS_BITS=32), so
-// the rules of both widths are tested on every machine.
+// write, where private copies lie beside it), find a RAM at address 0, say on
+// standard error why the answer is 0, and read only the pages the system shows
+// may have been written. The native build also compiles its unit tests at 32
+// bits (MIRVANE_ADDRESS_BITS=32), so the rules of both widths are tested on
+// every machine.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +36,8 @@ const bool JoinsRegionsOfOneAllocation = false;
 const bool ExplainsNotFound = false;
 // 0 means "not seen" and "not found": no RAM is ever looked for at address 0.
 const bool ZeroIsAnAddress = false;
+// Every page of a qualifying region is read, whether or not it was ever touched.
+const bool ReadsOnlyTouchedPages = false;
 #elif MIRVANE_ADDRESS_BITS == 64
 typedef std::uint64_t HostWord;
 // Regions are read in pieces of 1 MiB into one small buffer that stays in the
@@ -54,6 +57,10 @@ const bool ExplainsNotFound = true;
 // Root may map page 0 on Linux, and emulators run as root put their RAM there:
 // "seen" and "found" are kept apart from the address, which may be 0.
 const bool ZeroIsAnAddress = true;
+// Reading a page the target never touched makes the system give it one of
+// its own: only the pages the system shows may have been written are read,
+// where it can tell (Linux), so the target is left as it was found.
+const bool ReadsOnlyTouchedPages = true;
 #else
 #error "MIRVANE_ADDRESS_BITS is 32 or 64"
 #endif

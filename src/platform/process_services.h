@@ -123,6 +123,18 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
 // two sections with the same bytes pass too). FALSE where it can't be shown.
 BOOL SameMemoryBehind(HANDLE hProcess, ULONG_PTR first, ULONG_PTR second, SIZE_T size);
 
+// Not a Windows call but ours, as Windows tells no page that was never
+// touched from one that was paged out: the first stretch of the `size` bytes
+// from `base` (whole pages) whose pages the system shows may have been
+// written, at most `longest` bytes of it, in *stretchBase and *stretchSize (a
+// size of 0 where no page may have been). Linux: pages of private mappings
+// that are in memory or swapped out, and every page of a shared mapping, which
+// may be in memory through another view where this one has none. FALSE where
+// the system can't tell (Windows always; Linux where /proc/PID/pagemap can't
+// be read): then any page may have been written.
+BOOL FindTouchedPages(HANDLE hProcess, ULONG_PTR base, SIZE_T size, SIZE_T longest, ULONG_PTR* stretchBase,
+                      SIZE_T* stretchSize);
+
 // The tool's own memory for a region copy (MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 // null when it cannot be had. Released with VirtualFree(buffer, 0, MEM_RELEASE).
 void* VirtualAlloc(void* lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect);

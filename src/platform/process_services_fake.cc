@@ -20,6 +20,13 @@ struct FakeProtection {
   platform::DWORD protect;
 };
 
+// Pages of a region given another residency; later ones over earlier ones.
+struct FakeResidency {
+  platform::SIZE_T offset;
+  platform::SIZE_T size;
+  fake::Residency residency;
+};
+
 struct FakeRegion {
   platform::ULONG_PTR base;
   platform::SIZE_T size;
@@ -29,6 +36,7 @@ struct FakeRegion {
   int object;                                        // 0, or the shared memory this is a view of
   platform::SIZE_T objectOffset;                     // where in it the view starts
   std::vector<FakeProtection> protections;
+  std::vector<FakeResidency> residencies;
 };
 
 struct FakeSnapshot {
@@ -46,6 +54,7 @@ struct FakeSystem {
   std::vector<platform::ULONG_PTR> failingQueries;
   platform::ULONG_PTR bound = 0x7FFEFFFF;
   int failAllocationsFrom = 0;
+  bool pagemapFails = false;
   int allocations = 0;
 
   int openSnapshots = 0;
@@ -136,17 +145,24 @@ void RefuseOpen(DWORD error) {
 }
 
 void AddRegion(ULONG_PTR base, SIZE_T size, DWORD state) {
-  InsertRegion(FakeRegion{base, size, state, size, {}, 0, 0, {}});
+  InsertRegion(FakeRegion{base, size, state, size, {}, 0, 0, {}, {}});
 }
 
 void MapView(ULONG_PTR base, SIZE_T size, int object, SIZE_T offset) {
-  InsertRegion(FakeRegion{base, size, platform::MEM_COMMIT, size, {}, object, offset, {}});
+  InsertRegion(FakeRegion{base, size, platform::MEM_COMMIT, size, {}, object, offset, {}, {}});
 }
 
 void Protect(ULONG_PTR address, SIZE_T size, DWORD protect) {
   FakeRegion* region = RegionHolding(address);
   if (region != nullptr) region->protections.push_back({address - region->base, size, protect});
 }
+
+void SetResidency(ULONG_PTR address, SIZE_T size, Residency residency) {
+  FakeRegion* region = RegionHolding(address);
+  if (region != nullptr) region->residencies.push_back({address - region->base, size, residency});
+}
+
+void FailPagemap() { System.pagemapFails = true; }
 
 void Put(ULONG_PTR address, const std::string& bytes) {
   FakeRegion* region = RegionHolding(address);
@@ -317,6 +333,47 @@ BOOL SameMemoryBehind(HANDLE hProcess, ULONG_PTR first, ULONG_PTR second, SIZE_T
   const SIZE_T intoOther = second - other->base;
   const bool whole = size <= one->size - intoOne && size <= other->size - intoOther;
   return whole && one->objectOffset + intoOne == other->objectOffset + intoOther ? TRUE : FALSE;
+}
+
+namespace {
+
+const SIZE_T FakePageSize = 0x1000;
+
+bool Touched(const FakeRegion& region, SIZE_T offset) {
+  if (region.object != 0) return true;
+  fake::Residency residency = fake::Present;
+  for (const FakeResidency& r : region.residencies) {
+    if (offset >= r.offset && offset - r.offset < r.size) residency = r.residency;
+  }
+  return residency != fake::Untouched;
+}
+
+}  // namespace
+
+BOOL FindTouchedPages(HANDLE hProcess, ULONG_PTR base, SIZE_T size, SIZE_T longest, ULONG_PTR* stretchBase,
+                      SIZE_T* stretchSize) {
+  if (hProcess != &ProcessHandleTag || System.pagemapFails || base % FakePageSize != 0 ||
+      size % FakePageSize != 0 || longest < FakePageSize) {
+    return FALSE;
+  }
+  longest -= longest % FakePageSize;
+  SIZE_T first = 0;
+  SIZE_T length = 0;
+  for (SIZE_T at = 0; at < size && length < longest; at += FakePageSize) {
+    const FakeRegion* region = RegionHolding(base + at);
+    // Memory that is gone: the read will tell.
+    if (region == nullptr) {
+      if (length == 0) return FALSE;
+      break;
+    }
+    const bool touched = Touched(*region, base + at - region->base);
+    if (!touched && length != 0) break;
+    if (touched && length == 0) first = at;
+    if (touched) length += FakePageSize;
+  }
+  *stretchBase = base + first;
+  *stretchSize = length;
+  return TRUE;
 }
 
 void* VirtualAlloc(void*, SIZE_T dwSize, DWORD, DWORD) {

@@ -35,6 +35,13 @@ void MapView(ULONG_PTR base, SIZE_T size, int object, SIZE_T offset);
 // then reported as one region per run of equal protection, all with its base as
 // AllocationBase, and a read stops at the first page that can't be read.
 void Protect(ULONG_PTR address, SIZE_T size, DWORD protect);
+// Whether the system shows pages of a private region touched: regions start
+// with every page in memory; a view of shared memory counts as touched
+// throughout. Pages of [address, address + size), inside one region, are given
+// the residency; later calls over earlier ones.
+enum Residency { Present, Swapped, Untouched };
+void SetResidency(ULONG_PTR address, SIZE_T size, Residency residency);
+void FailPagemap();  // FindTouchedPages can't tell, as where the pagemap can't be read
 void Put(ULONG_PTR address, const std::string& bytes);     // into the region holding it
 void LimitReadable(ULONG_PTR base, SIZE_T readableBytes);  // short reads of that region
 void FailQueryAt(ULONG_PTR address);

@@ -168,6 +168,10 @@ BOOL SameMemoryBehind(HANDLE hProcess, ULONG_PTR first, ULONG_PTR second, SIZE_T
   return SameBytes(hProcess, first, second, size) ? TRUE : FALSE;
 }
 
+// Windows shows no page that was never touched apart from one that was paged
+// out: every page may have been written.
+BOOL FindTouchedPages(HANDLE, ULONG_PTR, SIZE_T, SIZE_T, ULONG_PTR*, SIZE_T*) { return FALSE; }
+
 void* VirtualAlloc(void* lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect) {
   return ::VirtualAlloc(lpAddress, dwSize, flAllocationType, flProtect);
 }

@@ -21,6 +21,7 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e_support as e2e  # noqa: E402
@@ -280,6 +281,36 @@ def scenario_case(scenario, linux_errors, wine_errors, reason):
     return case
 
 
+# A run beside memory the target never touched: no page of it is read, so the
+# target stays as big as it was, and the run is quick. Before, the 4 GiB were
+# read, which took seconds and made the stand-in 4 GiB bigger.
+UNTOUCHED_GROWTH_LIMIT_KIB = 4 * 1024
+UNTOUCHED_SECONDS_LIMIT = 1.0
+
+
+def resident_kib(pid):
+    with open("/proc/%d/status" % pid) as status:
+        return int(re.search(r"VmRSS:\s+(\d+) kB", status.read()).group(1))
+
+
+def case_untouched_memory_left_alone(setting):
+    if setting["wine"]:
+        raise e2e.Skip("Windows tells no never-touched page from a paged-out one: the Windows tools read all "
+                       "4 GiB, as they always did")
+
+    def check(standin):
+        before = resident_kib(standin["pid"])
+        started = time.monotonic()
+        check_found(setting, standin, [str(standin["pid"])])
+        seconds = time.monotonic() - started
+        growth = resident_kib(standin["pid"]) - before
+        if growth >= UNTOUCHED_GROWTH_LIMIT_KIB or seconds >= UNTOUCHED_SECONDS_LIMIT:
+            raise AssertionError("the stand-in grew by %d KiB (limit %d), the run took %.2f s (limit %.1f)"
+                                 % (growth, UNTOUCHED_GROWTH_LIMIT_KIB, seconds, UNTOUCHED_SECONDS_LIMIT))
+        return "(grew by %d KiB, %.2f s)" % (growth, seconds)
+    return e2e.with_standin(setting, "untouched-beside", check)
+
+
 def case_output_types_not_found(setting):
     def check(standin):
         for output_type in OUTPUT_TYPES:
@@ -409,6 +440,7 @@ CASES = [
     ("found with no name, on a terminal", case_default_on_a_terminal),
     ("found under 64-bit Wine by its Windows name (native tool)", case_wine_program_by_windows_name),
 ] + [("scenario " + name, scenario_case(name, linux, wine, reason)) for name, linux, wine, reason in SCENARIOS] + [
+    ("found beside 4 GiB never touched, the target left as it was", case_untouched_memory_left_alone),
     ("nine output types, not found", case_output_types_not_found),
     ("not found: no process of that name", case_no_process_of_that_name),
     ("nine output types, address above 2 GiB", case_output_types_high_address),

@@ -7,7 +7,9 @@ one must not pass for a skip.
 
 Debian's pcsxr (the default), for the native tool: headless under Xvfb with
 its built-in BIOS, once as TESSIL.EXE and once booted from TESSIL.ISO; by PID
-and by executable name, and the screen must flicker green and blue. The
+and by executable name, and the screen must flicker green and blue. First, while
+nothing else has read the emulator's memory, no run of the tool by PID may grow
+it by 8 MiB or more (VmRSS): the tool reads only the pages it has touched. The
 installed pcsxr is the 64-bit one; the 32-bit one is unpacked into a folder of
 its own (--root), as the two packages can't be installed together.
 
@@ -39,6 +41,10 @@ from pcsxr_session import (find_pcsxr, find_plugin_dir, program_bits, start_pcsx
 from screen_colours import colour_name, dominant_colour, grab, save_png
 
 MARKER_TIMEOUT = 30  # seconds; the markers usually appear within 2
+STARTUP_SECONDS = 2
+# The native tool reads only the pages the emulator has touched: a run leaves
+# it as big as it was, but for what it allocates itself meanwhile.
+RESIDENT_GROWTH_KIB = 8 * 1024
 SCREEN_GRABS = 40
 
 Results = {"passed": 0, "failed": 0}
@@ -93,7 +99,39 @@ def independent_ram_base(label, emulator):
     return base
 
 
+def resident_kib(pid):
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def check_left_as_found(label, emulator, tool):
+    """Runs the tool by PID until it finds the RAM, before anything else reads
+    the emulator's memory (the independent scan makes every page resident):
+    no run may grow the emulator by RESIDENT_GROWTH_KIB or more. Of the
+    emulator's large regions, freshly started, most were never touched."""
+    time.sleep(STARTUP_SECONDS)  # its libraries loaded and its memory set up
+    growths = []
+    deadline = time.monotonic() + MARKER_TIMEOUT
+    printed = ""
+    while emulator.poll() is None and time.monotonic() < deadline:
+        before = resident_kib(emulator.pid)
+        printed, status = run_tool(tool, [str(emulator.pid)])
+        growths.append(resident_kib(emulator.pid) - before)
+        if status == 2:
+            break
+        time.sleep(0.3)
+    check("%s: no run by PID grows the emulator by %d KiB or more" % (label, RESIDENT_GROWTH_KIB),
+          growths and max(growths) < RESIDENT_GROWTH_KIB and printed != "0x00000000",
+          "growth per run in KiB: %s, last printed %r" % (growths, printed))
+    print("%s: %d run(s) by PID before the RAM was found, the emulator grew by at most %d KiB"
+          % (label, len(growths), max(growths or [0])), flush=True)
+
+
 def check_running_emulator(label, emulator, tool, display, screens_dir):
+    check_left_as_found(label, emulator, tool)
     base = independent_ram_base(label, emulator)
     if not base:
         return  # then the tool has nothing to be compared with

@@ -38,6 +38,8 @@ const int BulkRegionCount = 8;
 const std::uint64_t HugeRegionSize = 0x60000000;    // 1.5 GiB
 const std::uint64_t OverFourGiBSize = 0x100400000;  // 4 GiB + 4 MiB
 const std::uint64_t FourGiB = 0x100000000;
+// Memory an emulator reserves and never touches (a recompiler's cache).
+const std::uint64_t UntouchedSize = FourGiB;
 // The 64-bit tools read a region in pieces of this size from its base.
 const std::uint64_t ReadPieceSize = 0x100000;
 // A file mapping of 8 MiB whose file ends after its first three pieces.
@@ -124,6 +126,7 @@ enum Scenario {
   RamWithReadOnlyPage,
   ViewsAtZero,
   PrivateAtZero,
+  UntouchedBeside,
   ScenarioCount
 };
 
@@ -161,6 +164,7 @@ const char* const ScenarioNames[ScenarioCount] = {
     "ram-with-read-only-page",
     "views-at-zero",
     "private-at-zero",
+    "untouched-beside",
 };
 
 const char* const ScenarioDescriptions[ScenarioCount] = {
@@ -202,6 +206,7 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "the RAM in one private region with a read-only page inside it (64-bit: found; 32-bit: not found)",
     "the RAM's memory mapped four times back to back from address 0 (Linux, as root; 64-bit: 0)",
     "the RAM in one private region at address 0 (Linux, as root; 64-bit: 0)",
+    "4 GiB of private memory never touched, then the RAM (64-bit processes)",
 };
 
 // The outcome of staging: the base Mirvane should report, or why there is none.
@@ -231,17 +236,38 @@ const char NoPageZero[] =
     "the system won't map memory at address 0 for us (Linux: only root may, below vm.mmap_min_addr; "
     "Windows never does)";
 
+// Reads every page of a region we never wrote, as a program may look at its
+// memory before it uses it: on Linux each page then shows the system's one
+// zero page, which costs no memory but is shown present, so the 64-bit tools
+// read it all (a walk that takes its time), while pages never touched at all
+// they pass over.
+void ReadEveryPage(const unsigned char* region, std::uint64_t size) {
+  const volatile unsigned char* const pages = region;
+  for (std::uint64_t at = 0; at < size; at += PageSize) (void)pages[at];  // a volatile read is never left out
+}
+
+// A region whose first read by another process we can watch: never touched,
+// and shared memory, which the tools read whole whether or not its pages were
+// touched (they may be in memory through another view).
+unsigned char* CommitWatchedRegion(std::uint64_t size, RegionPlace place) {
+  const int memory = CreateSharedMemory(size);
+  return memory < 0 ? nullptr : MapSharedView(memory, size, place);
+}
+
 // The RAM at the start of the first of several big regions in a row; with a
 // watch, the first read of the second region stops us.
 Staging StageManyRegions(bool stopAfterFirst) {
   unsigned char* first = nullptr;
   unsigned char* last = nullptr;
   for (int i = 0; i < BulkRegionCount; ++i) {
-    unsigned char* const bulk = CommitRegion(BulkRegionSize, PlaceAnywhere);
+    const bool watched = i == 1 && stopAfterFirst;
+    unsigned char* const bulk = watched ? CommitWatchedRegion(BulkRegionSize, PlaceAnywhere)
+                                        : CommitRegion(BulkRegionSize, PlaceAnywhere);
     if (!bulk) return Failed("can't commit a region where the scenario needs it");
+    if (!watched) ReadEveryPage(bulk, BulkRegionSize);
     if (last && AddressOf(bulk) < AddressOf(last)) return Failed("the regions don't lie in order");
     if (!first) first = bulk;
-    if (i == 1 && stopAfterFirst && !WatchFirstRead(bulk, BulkRegionSize, StopOnRead)) {
+    if (watched && !WatchFirstRead(bulk, BulkRegionSize, StopOnRead)) {
       return Unsupported(WatchRefused);
     }
     last = bulk;
@@ -356,7 +382,7 @@ bool MapTrackedBlock(unsigned char*& lowerRam, unsigned char*& upperRam) {
 
 // A region whose first read changes it (or ends us), then a region with the RAM.
 Staging StageChangeWhileRead(ReadReaction reaction) {
-  unsigned char* const watched = CommitRegion(WatchedRegionSize, PlaceLow);
+  unsigned char* const watched = CommitWatchedRegion(WatchedRegionSize, PlaceLow);
   unsigned char* const region = CommitRegion(WideRegionSize, PlaceLow);
   if (!watched || !region) return Failed("can't commit a region where the scenario needs it");
   if (!WatchFirstRead(watched, WatchedRegionSize, reaction)) return Unsupported(WatchRefused);
@@ -475,7 +501,7 @@ Staging StageScenario(Scenario scenario) {
     case ExitWhileRead: {
       // The RAM comes before the region whose read ends us: its hits are in by then.
       if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
-      unsigned char* const watched = CommitRegion(WatchedRegionSize, PlaceLow);
+      unsigned char* const watched = CommitWatchedRegion(WatchedRegionSize, PlaceLow);
       if (!watched || !CommitRegion(WideRegionSize, PlaceLow)) break;
       if (!WatchFirstRead(watched, WatchedRegionSize, ExitOnRead)) return Unsupported(WatchRefused);
       PlaceRam(region);
@@ -547,6 +573,14 @@ Staging StageScenario(Scenario scenario) {
       return StagedWide(0, AddressOf(region));
     case ViewsAtZero: return StageAtAddressZero(true);
     case PrivateAtZero: return StageAtAddressZero(false);
+    case UntouchedBeside: {
+      // Read whole, it would make the stand-in 4 GiB bigger.
+      if (!WideAddresses) return Unsupported(NothingAbove4GiB);
+      unsigned char* const untouched = CommitRegion(UntouchedSize, PlaceAbove4GiB);
+      if (!untouched || !(region = CommitRegion(WideRegionSize, PlaceAbove4GiB))) break;
+      PlaceRam(region);
+      return Staged(AddressOf(region));
+    }
     case ScenarioCount: break;
   }
   return Failed("can't commit a region where the scenario needs it");

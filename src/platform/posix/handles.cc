@@ -55,6 +55,7 @@ BOOL CloseHandle(HANDLE hObject) {
     *link = record->nextLive;
     if (record->kind == posix::ProcessHandle) {
       close(record->memFd);
+      if (record->pagemapFd >= 0) close(record->pagemapFd);
       close(record->procDirFd);
     }
     delete record;
@@ -87,6 +88,8 @@ HANDLE OpenProcess(DWORD /*dwDesiredAccess*/, BOOL /*bInheritHandle*/, DWORD dwP
   record->pid = static_cast<pid_t>(dwProcessId);
   record->procDirFd = dirFd;
   record->memFd = memFd;
+  // Which pages are touched; without it every page is read, as where the system can't tell.
+  record->pagemapFd = openat(dirFd, "pagemap", O_RDONLY | O_CLOEXEC);
   return posix::AddLiveHandle(record);
 }
 

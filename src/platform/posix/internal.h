@@ -53,6 +53,7 @@ struct HandleRecord {
   pid_t pid;                            // process
   int procDirFd;                        // process: /proc/PID, bound to that very process
   int memFd;                            // process: /proc/PID/mem
+  int pagemapFd;                        // process: /proc/PID/pagemap, -1 where it can't be opened
   // process: its maps lines, in address order, as one reading of
   // /proc/PID/maps took them; read again when a region query asks below the
   // one before (a new walk) or after a read came back short.
