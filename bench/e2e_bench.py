@@ -59,7 +59,7 @@ import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "emulator"))
-from find_ram import marker_hits, ram_base  # noqa: E402
+from find_ram import marker_hits, ram_base, resident_kib  # noqa: E402
 from pcsxr_session import (find_pcsxr, find_plugin_dir, start_pcsxr, start_xvfb, stop, wait_until,  # noqa: E402
                            write_config)
 
@@ -219,15 +219,6 @@ def measure_target(build, kind, options, size_mib, region_mib, rounds, scanmem_r
               "scanmem_rounds": scanmem_rounds}
     result.update(subject.figures())
     return result
-
-
-def resident_kib(pid):
-    """A live process's resident memory (VmRSS) in KiB."""
-    with open("/proc/%d/status" % pid) as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
 
 
 def measure_untouched(build, gib, rounds, timeout):

@@ -35,7 +35,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import beetle_session as beetle
 import e2e_support as e2e
-from find_ram import marker_hits, ram_base
+from find_ram import marker_hits, ram_base, resident_kib
 from pcsxr_session import (find_pcsxr, find_plugin_dir, program_bits, start_pcsxr, start_xvfb, stop, wait_until,
                            write_config)
 from screen_colours import colour_name, dominant_colour, grab, save_png
@@ -97,14 +97,6 @@ def independent_ram_base(label, emulator):
     if base:
         print("%s: the independent scan finds the RAM at 0x%08X" % (label, base))
     return base
-
-
-def resident_kib(pid):
-    with open("/proc/%d/status" % pid) as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
 
 
 def check_left_as_found(label, emulator, tool):
