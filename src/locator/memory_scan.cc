@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "locator/piece_reads.h"
 #include "locator/ram_views.h"
 #include "locator/region_scan.h"
 #include "platform/output_lines.h"
@@ -69,7 +68,8 @@ SIZE_T PieceSize(SIZE_T runSize) { return ReadPieceSize == 0 ? runSize : std::mi
 // over, so the bytes carried over are dropped there. Pages of shared mappings
 // may be in memory through another view, so the system counts them all as
 // touched; where it can't tell at all, the rest of the run is read.
-bool NextStretch(HANDLE handle, const ReadRun& run, bool& tells, SIZE_T& done, SIZE_T& until) {
+bool NextStretch(HANDLE handle, const ReadRun& run, bool& tells, SIZE_T& done, SIZE_T& until,
+                 SIZE_T& carried) {
   if (!tells || done < until) return true;
   ULONG_PTR stretchBase = 0;
   SIZE_T stretchSize = 0;
@@ -84,84 +84,55 @@ bool NextStretch(HANDLE handle, const ReadRun& run, bool& tells, SIZE_T& done, S
     return true;
   }
   if (stretchSize == 0) return false;
+  if (stretchBase != from) carried = 0;
   done += stretchBase - from;
   until = done + stretchSize;
   return true;
 }
 
-// One piece of a run to read: `size` bytes from `at` into the run, and
-// whether it follows on from the piece before (no stretch passed over between).
-struct Piece {
-  SIZE_T at;
-  SIZE_T size;
-  bool followsOn;
-};
-
-// The piece after the ones read up to `done`; false where nothing more of the run needs reading.
-bool NextPiece(HANDLE handle, const ReadRun& run, SIZE_T piece, bool& tells, SIZE_T& done, SIZE_T& until,
-               Piece& next) {
-  const SIZE_T from = done;
-  if (done >= run.size || !NextStretch(handle, run, tells, done, until)) return false;
-  next = Piece{done, std::min(piece, until - done), done == from && done != 0};
-  done += next.size;
-  return true;
-}
-
-// Reads the run piece by piece into the two buffers `pieceStarts` in turn,
-// each piece behind the bytes carried over from the one before (room for
-// them lies just before it), and scans each while the next is read: the same
-// steps, hits and order as one whole copy. Where the build reads only touched
-// pages, pieces end where a stretch of them ends. Returns false, with no hits
-// of this run kept, when any piece comes back short.
-bool CopyAndScanPieces(HANDLE handle, const ReadRun& run, unsigned char* const pieceStarts[2], SIZE_T piece) {
+// Reads the run piece by piece to `pieceStart`, each piece behind the bytes
+// carried over from the one before (room for them lies just before it), and
+// scans what the buffer holds: the same steps, hits and order as one whole
+// copy. Where the build reads only touched pages, pieces end where a stretch
+// of them ends. Returns false, with no hits of this run kept, when any piece
+// comes back short.
+bool CopyAndScanPieces(HANDLE handle, const ReadRun& run, unsigned char* pieceStart, SIZE_T piece) {
   const HitsMark before = MarkHits();
+  SIZE_T carried = 0;
   bool tells = ReadsOnlyTouchedPages;
   SIZE_T until = tells ? 0 : run.size;  // where the stretch being read ends
-  SIZE_T done = 0;                      // where the pieces started so far end
-  Piece current;
-  if (!NextPiece(handle, run, piece, tells, done, until, current)) return true;
-  StartPieceRead(handle, run.base + current.at, pieceStarts[0], current.size);
-  SIZE_T carried = 0;
-  for (int slot = 0;; slot = 1 - slot) {
-    if (FinishPieceRead() != current.size) {
+  for (SIZE_T done = 0; done < run.size;) {
+    if (!NextStretch(handle, run, tells, done, until, carried)) break;
+    const SIZE_T wanted = std::min(piece, until - done);
+    // Reset for every read, so a read that fails without a count never passes for a full one.
+    SIZE_T bytesRead = 0;
+    ReadProcessMemory(handle, run.base + done, pieceStart, wanted, &bytesRead);
+    if (bytesRead != wanted) {
       RewindHits(before);
       return false;
     }
-    // The reading thread waits now: the next piece is found, and its carried
-    // bytes taken from this one's end before this buffer is read into again.
-    Piece next;
-    const bool more = NextPiece(handle, run, piece, tells, done, until, next);
-    SIZE_T nextCarried = 0;
-    if (more) {
-      // Pieces are whole pages, longer than what is carried.
-      if (next.followsOn) nextCarried = std::min(CarriedBytes, carried + current.size);
-      std::memcpy(pieceStarts[1 - slot] - nextCarried, pieceStarts[slot] + current.size - nextCarried,
-                  nextCarried);
-      StartPieceRead(handle, run.base + next.at, pieceStarts[1 - slot], next.size);
+    ScanRegionBuffer(pieceStart - carried, carried + wanted, run.base + done - carried);
+    done += wanted;
+    // Pieces are whole pages, longer than what is carried; room for it lies before them.
+    if (done < run.size) {
+      carried = std::min(CarriedBytes, carried + wanted);
+      std::memmove(pieceStart - carried, pieceStart + wanted - carried, carried);
     }
-    ScanRegionBuffer(pieceStarts[slot] - carried, carried + current.size, run.base + current.at - carried);
-    if (!more) return true;
-    current = next;
-    carried = nextCarried;
   }
+  return true;
 }
 
 // Copies one run and scans the copy; a short copy is reported, not counted.
 void CopyAndScanRun(HANDLE handle, const ReadRun& run) {
   const SIZE_T piece = PieceSize(run.size);
-  // A run read whole needs exactly its size; pieces need two buffers, one
-  // scanned while the other is read, with room for the carried bytes before each.
-  const bool whole = piece == run.size;
-  const SIZE_T slotSize = whole ? piece : PieceOffset + piece;
-  void* buffer =
-      VirtualAlloc(nullptr, whole ? slotSize : 2 * slotSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  // A run read whole needs exactly its size; pieces need room for the carried bytes before them.
+  const SIZE_T offset = piece == run.size ? 0 : PieceOffset;
+  void* buffer = VirtualAlloc(nullptr, offset + piece, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (buffer == nullptr) throw std::bad_alloc();
-  unsigned char* const first = static_cast<unsigned char*>(buffer) + (whole ? 0 : PieceOffset);
-  unsigned char* const pieceStarts[2] = {first, whole ? first : first + slotSize};
-  const bool read = CopyAndScanPieces(handle, run, pieceStarts, piece);
+  const bool whole = CopyAndScanPieces(handle, run, static_cast<unsigned char*>(buffer) + offset, piece);
   VirtualFree(buffer, 0, MEM_RELEASE);
   ++LastWalk.regions;
-  if (!read) {
+  if (!whole) {
     ++LastWalk.shortCopies;
     WriteOutputLine("Err!");
   }
@@ -173,9 +144,25 @@ void FinishRun(HANDLE handle, ReadRun& run) {
   run.size = 0;
 }
 
-// Walks the regions from address 0 up to `bound`, copying and scanning each
-// run that can hold the RAM.
-void WalkRegions(HANDLE handle, ULONG_PTR bound) {
+}  // namespace
+
+void ScanEmulatorMemory(DWORD pid) {
+  LastWalk = WalkRecord();
+  // The handle stays open until the tool ends.
+  const HANDLE handle = OpenProcess(TargetAccess, FALSE, pid);
+  if (handle == nullptr) {
+    LastWalk.openError = GetLastError();
+    throw SearchFailed;
+  }
+  ScanAddressSpace(handle);
+  // After a walk that ended, not one cut short by a failure.
+  MergeViewsOfOneRam(handle);
+}
+
+void ScanAddressSpace(HANDLE handle) {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  const ULONG_PTR bound = info.lpMaximumApplicationAddress;
   ULONG_PTR address = 0;
   ReadRun run = {0, 0, 0};
   while (address < bound) {
@@ -200,32 +187,4 @@ void WalkRegions(HANDLE handle, ULONG_PTR bound) {
   // The walk's end, or a query that failed, ends the run that was pending: its
   // regions were seen readable, and a target that has gone reads short.
   FinishRun(handle, run);
-}
-
-}  // namespace
-
-void ScanEmulatorMemory(DWORD pid) {
-  LastWalk = WalkRecord();
-  // The handle stays open until the tool ends.
-  const HANDLE handle = OpenProcess(TargetAccess, FALSE, pid);
-  if (handle == nullptr) {
-    LastWalk.openError = GetLastError();
-    throw SearchFailed;
-  }
-  ScanAddressSpace(handle);
-  // After a walk that ended, not one cut short by a failure.
-  MergeViewsOfOneRam(handle);
-}
-
-void ScanAddressSpace(HANDLE handle) {
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  StartPieceReads();
-  try {
-    WalkRegions(handle, info.lpMaximumApplicationAddress);
-  } catch (...) {
-    StopPieceReads();
-    throw;
-  }
-  StopPieceReads();
 }

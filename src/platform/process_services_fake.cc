@@ -257,8 +257,7 @@ void GetSystemInfo(SYSTEM_INFO* lpSystemInfo) {
   lpSystemInfo->lpMinimumApplicationAddress = 0x10000;
   lpSystemInfo->lpMaximumApplicationAddress = System.bound;
   lpSystemInfo->dwAllocationGranularity = 0x10000;
-  // Two, so that the walk reads the next piece on its second thread, as on most machines.
-  lpSystemInfo->dwNumberOfProcessors = 2;
+  lpSystemInfo->dwNumberOfProcessors = 1;
 }
 
 SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMATION* lpBuffer,
