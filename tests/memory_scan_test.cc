@@ -242,6 +242,21 @@ std::vector<Protection> CodePages(std::vector<platform::ULONG_PTR> bases) {
   return pages;
 }
 
+// A target whose pages the system shows touched or not: the RAM is found at
+// `found` at both widths, and the 64-bit tools read only `read`.
+ViewsCase Residing(const char* what, std::vector<Placed> regions, std::vector<platform::ULONG_PTR> rams,
+                   Address found, std::vector<Residence> residencies, std::vector<Span> read,
+                   bool pagemapFails = false, platform::ULONG_PTR readShort = 0,
+                   std::vector<std::pair<platform::ULONG_PTR, std::string>> bytes = {}) {
+  ViewsCase residing{what, std::move(regions), std::move(rams), found, 0, readShort};
+  residing.counted = found;
+  residing.residencies = std::move(residencies);
+  residing.pagemapFails = pagemapFails;
+  residing.read = std::move(read);
+  residing.bytes = std::move(bytes);
+  return residing;
+}
+
 // `count` views of one memory, 4 MiB apart, the RAM in the first.
 ViewsCase ManyViews(int count) {
   ViewsCase views{"many views", {}, {0x01000000}, NotFound};
@@ -378,96 +393,33 @@ TEST(ScanEmulatorMemory, MirroredAndWriteProtectedRamAtEachWidth) {
       // stretch passed over; shared memory, and a target whose pages can't be
       // told, are read whole. The 32-bit tool reads every region whole, and
       // finds the same.
-      {"the RAM in a present stretch, untouched pages before it, inside it and after it",
-       {Private(0x01000000, 0x01000000)},
-       {0x01300000},
-       0x01300000,
-       0,
-       0,
-       {},
-       0x01300000,
-       0,
-       {{0x01000000, 0x01000000, fake::Untouched},
-        {0x01300000, 0x00300000, fake::Present},
-        {0x01380000, 0x00010000, fake::Untouched},
-        {0x01A00000, 0x1000, fake::Present}},
-       false,
-       {{0x01300000, 0x00080000}, {0x01390000, 0x00270000}, {0x01A00000, 0x1000}}},
-      {"the RAM in swapped pages, then present ones",
-       {Private(0x01000000, 0x00400000)},
-       {0x01000000},
-       0x01000000,
-       0,
-       0,
-       {},
-       0x01000000,
-       0,
-       {{0x01000000, 0x00100000, fake::Swapped}, {0x01200000, 0x00200000, fake::Untouched}},
-       false,
-       {{0x01000000, MainRamSize}}},
-      {"a region never touched, then the RAM",
-       {Private(0x01000000, 0x00400000), Private(0x02000000)},
-       {0x02000000},
-       0x02000000,
-       0,
-       0,
-       {},
-       0x02000000,
-       0,
-       {{0x01000000, 0x00400000, fake::Untouched}},
-       false,
-       {{0x02000000, MainRamSize}}},
-      {"shared memory with no page present in this view",
-       {View(0x01000000, 7)},
-       {0x01000000},
-       0x01000000,
-       0,
-       0,
-       {},
-       0x01000000,
-       0,
-       {{0x01000000, MainRamSize, fake::Untouched}},
-       false,
-       {{0x01000000, MainRamSize}}},
-      {"a pagemap that can't be read",
-       {Private(0x01000000, 0x00400000)},
-       {0x01100000},
-       0x01100000,
-       0,
-       0,
-       {},
-       0x01100000,
-       0,
-       {{0x01000000, 0x00400000, fake::Untouched}},
-       true,
-       {{0x01000000, 0x00400000}}},
+      Residing("the RAM in a present stretch, untouched pages before it, inside it and after it",
+               {Private(0x01000000, 0x01000000)}, {0x01300000}, 0x01300000,
+               {{0x01000000, 0x01000000, fake::Untouched},
+                {0x01300000, 0x00300000, fake::Present},
+                {0x01380000, 0x00010000, fake::Untouched},
+                {0x01A00000, 0x1000, fake::Present}},
+               {{0x01300000, 0x00080000}, {0x01390000, 0x00270000}, {0x01A00000, 0x1000}}),
+      Residing("the RAM in swapped pages, then present ones", {Private(0x01000000, 0x00400000)}, {0x01000000},
+               0x01000000,
+               {{0x01000000, 0x00100000, fake::Swapped}, {0x01200000, 0x00200000, fake::Untouched}},
+               {{0x01000000, MainRamSize}}),
+      Residing("a region never touched, then the RAM", {Private(0x01000000, 0x00400000), Private(0x02000000)},
+               {0x02000000}, 0x02000000, {{0x01000000, 0x00400000, fake::Untouched}},
+               {{0x02000000, MainRamSize}}),
+      Residing("shared memory with no page present in this view", {View(0x01000000, 7)}, {0x01000000},
+               0x01000000, {{0x01000000, MainRamSize, fake::Untouched}}, {{0x01000000, MainRamSize}}),
+      Residing("a pagemap that can't be read", {Private(0x01000000, 0x00400000)}, {0x01100000}, 0x01100000,
+               {{0x01000000, 0x00400000, fake::Untouched}}, {{0x01000000, 0x00400000}}, true),
       // Were the bytes carried over the untouched page, the halves would make
       // a second start marker.
-      {"halves of a start marker on either side of an untouched page",
-       {Private(0x01000000, 0x00400000)},
-       {0x01200000},
-       0x01200000,
-       0,
-       0,
-       {},
-       0x01200000,
-       0,
-       {{0x01100000, 0x1000, fake::Untouched}},
-       false,
-       {{0x01000000, 0x00100000}, {0x01101000, 0x002FF000}},
-       {{0x01100000 - 8, Start.substr(0, 8)}, {0x01101000, Start.substr(8)}}},
-      {"a touched stretch read short",
-       {Private(0x01000000, 0x00800000), Private(0x02000000)},
-       {0x01200000, 0x02000000},
-       0x02000000,
-       0,
-       0x01000000,
-       {},
-       0x02000000,
-       0,
-       {{0x01000000, 0x00200000, fake::Untouched}},
-       false,
-       {{0x01200000, 0x00200000}, {0x02000000, MainRamSize}}},
+      Residing("halves of a start marker on either side of an untouched page",
+               {Private(0x01000000, 0x00400000)}, {0x01200000}, 0x01200000,
+               {{0x01100000, 0x1000, fake::Untouched}}, {{0x01000000, 0x00100000}, {0x01101000, 0x002FF000}},
+               false, 0, {{0x01100000 - 8, Start.substr(0, 8)}, {0x01101000, Start.substr(8)}}),
+      Residing("a touched stretch read short", {Private(0x01000000, 0x00800000), Private(0x02000000)},
+               {0x01200000, 0x02000000}, 0x02000000, {{0x01000000, 0x00200000, fake::Untouched}},
+               {{0x01200000, 0x00200000}, {0x02000000, MainRamSize}}, false, 0x01000000),
   };
   for (const ViewsCase& views : cases) {
     NewTarget();

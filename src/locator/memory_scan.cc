@@ -115,7 +115,7 @@ bool CopyAndScanPieces(HANDLE handle, const ReadRun& run, unsigned char* pieceSt
     done += wanted;
     // Pieces are whole pages, longer than what is carried; room for it lies before them.
     if (done < run.size) {
-      carried = std::min(CarriedBytes, carried + wanted);
+      carried = CarriedBytes;
       std::memmove(pieceStart - carried, pieceStart + wanted - carried, carried);
     }
   }

@@ -184,5 +184,7 @@ void ScanRegionBufferBy(ScanPath path, const unsigned char* buffer, std::size_t 
 }
 
 void ScanRegionBuffer(const unsigned char* buffer, std::size_t size, Address base) {
-  ScanRegionBufferBy(FastestScanPath(), buffer, size, base);
+  // The processor does not change while we run: it is asked once, not for every piece.
+  static const ScanPath Fastest = FastestScanPath();
+  ScanRegionBufferBy(Fastest, buffer, size, base);
 }

@@ -48,13 +48,19 @@ bool StopAsked = false;
 
 const int RegionFlags = MAP_NORESERVE | MAP_FIXED_NOREPLACE;
 
-unsigned char* MapAt(std::uint64_t address, std::uint64_t size, int flags, int fd) {
+// Whether the mapping could be made at `address` itself (which may be 0).
+bool MapExactlyAt(std::uint64_t address, std::uint64_t size, int flags, int fd) {
   void* const wanted = reinterpret_cast<void*>(static_cast<std::uintptr_t>(address));
   void* const got = mmap(wanted, size, PROT_READ | PROT_WRITE, flags | RegionFlags, fd, 0);
-  if (got == wanted) return static_cast<unsigned char*>(got);
+  if (got == wanted) return true;
   // A kernel without MAP_FIXED_NOREPLACE takes the address as a hint only.
   if (got != MAP_FAILED) munmap(got, size);
-  return nullptr;
+  return false;
+}
+
+unsigned char* MapAt(std::uint64_t address, std::uint64_t size, int flags, int fd) {
+  if (!MapExactlyAt(address, size, flags, fd)) return nullptr;
+  return reinterpret_cast<unsigned char*>(static_cast<std::uintptr_t>(address));
 }
 
 // Maps at the next free slot of the band without touching anything mapped there.
@@ -135,12 +141,7 @@ bool MakeReadOnly(unsigned char* memory, std::uint64_t size) {
 bool MapFromAddressZero(int memory, std::uint64_t size, int count) {
   const int flags = memory < 0 ? MAP_PRIVATE | MAP_ANONYMOUS : MAP_SHARED;
   for (int i = 0; i < count; ++i) {
-    void* const wanted = reinterpret_cast<void*>(static_cast<std::uintptr_t>(i * size));
-    void* const got = mmap(wanted, size, PROT_READ | PROT_WRITE, flags | RegionFlags, memory, 0);
-    if (got != wanted) {
-      if (got != MAP_FAILED) munmap(got, size);
-      return false;
-    }
+    if (!MapExactlyAt(static_cast<std::uint64_t>(i) * size, size, flags, memory)) return false;
   }
   return true;
 }
