@@ -58,8 +58,10 @@ import threading
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "emulator"))
-from find_ram import marker_hits, ram_base, resident_kib  # noqa: E402
+for folder in ("emulator", "e2e"):
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", folder))
+from e2e_support import resident_kib  # noqa: E402
+from find_ram import marker_hits, ram_base  # noqa: E402
 from pcsxr_session import (find_pcsxr, find_plugin_dir, start_pcsxr, start_xvfb, stop, wait_until,  # noqa: E402
                            write_config)
 

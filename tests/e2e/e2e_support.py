@@ -211,6 +211,16 @@ def stop_everything(setting):
     shutil.rmtree(setting["scratch"], ignore_errors=True)
 
 
+def resident_kib(pid):
+    """A live process's resident memory (VmRSS) in KiB: what a read of its
+    memory may grow."""
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
 # ---------------------------------------------------------------- the stand-in
 
 def start_standin(setting, scenario, milliseconds=None):

@@ -133,10 +133,9 @@ def lines(setting, texts):
     return b"".join(text.encode("ascii") + setting["line_end"] for text in texts)
 
 
-def found_status(setting, value, found=None):
+def found_status(setting, value, found):
     # Windows: the RAM base itself, or 2 where it doesn't fit the 32-bit status
     # or is 0. Linux keeps 8 bits: 2 says found, 0 not.
-    found = value != 0 if found is None else found
     if not found:
         return 0
     if setting["wine"]:
@@ -288,22 +287,17 @@ UNTOUCHED_GROWTH_LIMIT_KIB = 4 * 1024
 UNTOUCHED_SECONDS_LIMIT = 1.0
 
 
-def resident_kib(pid):
-    with open("/proc/%d/status" % pid) as status:
-        return int(re.search(r"VmRSS:\s+(\d+) kB", status.read()).group(1))
-
-
 def case_untouched_memory_left_alone(setting):
     if setting["wine"]:
         raise e2e.Skip("Windows tells no never-touched page from a paged-out one: the Windows tools read all "
                        "4 GiB, as they always did")
 
     def check(standin):
-        before = resident_kib(standin["pid"])
+        before = e2e.resident_kib(standin["pid"])
         started = time.monotonic()
         check_found(setting, standin, [str(standin["pid"])])
         seconds = time.monotonic() - started
-        growth = resident_kib(standin["pid"]) - before
+        growth = e2e.resident_kib(standin["pid"]) - before
         if growth >= UNTOUCHED_GROWTH_LIMIT_KIB or seconds >= UNTOUCHED_SECONDS_LIMIT:
             raise AssertionError("the stand-in grew by %d KiB (limit %d), the run took %.2f s (limit %.1f)"
                                  % (growth, UNTOUCHED_GROWTH_LIMIT_KIB, seconds, UNTOUCHED_SECONDS_LIMIT))

@@ -35,7 +35,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import beetle_session as beetle
 import e2e_support as e2e
-from find_ram import marker_hits, ram_base, resident_kib
+from find_ram import marker_hits, ram_base
 from pcsxr_session import (find_pcsxr, find_plugin_dir, program_bits, start_pcsxr, start_xvfb, stop, wait_until,
                            write_config)
 from screen_colours import colour_name, dominant_colour, grab, save_png
@@ -109,9 +109,9 @@ def check_left_as_found(label, emulator, tool):
     deadline = time.monotonic() + MARKER_TIMEOUT
     printed = ""
     while emulator.poll() is None and time.monotonic() < deadline:
-        before = resident_kib(emulator.pid)
+        before = e2e.resident_kib(emulator.pid)
         printed, status = run_tool(tool, [str(emulator.pid)])
-        growths.append(resident_kib(emulator.pid) - before)
+        growths.append(e2e.resident_kib(emulator.pid) - before)
         if status == 2:
             break
         time.sleep(0.3)

@@ -12,16 +12,6 @@ END_OFFSET = 0x1FFFF0  # the end marker sits in the last 16 bytes of 2 MiB
 CHUNK = 1 << 20
 
 
-def resident_kib(pid):
-    """A live process's resident memory (VmRSS) in KiB: what a read of its
-    memory may grow."""
-    with open("/proc/%d/status" % pid) as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
-
-
 def readable_mappings(pid):
     with open("/proc/%d/maps" % pid) as maps:
         for line in maps:
