@@ -6,11 +6,18 @@
 set -e
 loader=${1:?usage: start-wine.sh LOADER}
 mkdir -p "$WINEPREFIX"
-# The persistent server comes first: Wine's services then stay up between the
-# tests, older than every process a test starts. A server left over from an
-# earlier run (or one still quitting) is replaced.
+# A server left over from an earlier run (or one still quitting) is replaced.
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
+# A new prefix is made under a server of its own, which writes the registry to
+# disk when it ends: a persistent server keeps it in memory for a while, and
+# the test on a real emulator copies the prefix from disk.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  "$loader" wineboot -i >/dev/null 2>&1 || true
+  wineserver -w 2>/dev/null || true
+fi
+# Then the persistent server: Wine's services stay up between the tests,
+# older than every process a test starts.
 tries=0
 until wineserver -p 2>/dev/null; do
   tries=$((tries + 1))
@@ -19,3 +26,4 @@ until wineserver -p 2>/dev/null; do
 done
 "$loader" wineboot -i >/dev/null 2>&1 || true
 "$loader" cmd /c exit 0 >/dev/null 2>&1
+[ -f "$WINEPREFIX/system.reg" ] || { echo "the prefix $WINEPREFIX has no registry on disk" >&2; exit 1; }
