@@ -117,8 +117,9 @@ BOOL ReadProcessMemoryStretches(HANDLE hProcess, const MEMORY_STRETCH* stretches
     // Where the scattered call can't be had, or comes back short, each stretch is read alone.
     bool refused = !simple;
     std::size_t copied = simple ? CopyStretchesWithVmRead(*process, stretches + done, count - done, refused) : 0;
-    const int used = std::min(count - done, MostStretchesPerCall);
-    for (int i = done; i < done + used && !refused; ++i) {
+    const int first = done;
+    const int used = std::min(count - first, MostStretchesPerCall);
+    for (int i = first; i < first + used && !refused; ++i) {
       if (copied < stretches[i].size) {
         // Short inside this stretch: the rest of it the usual way, which tells where it stops.
         SIZE_T rest = 0;
