@@ -72,6 +72,7 @@ SCENARIOS = [
     ("ram-at-offset", 0, 0, None),
     ("exact-region", 0, 0, None),
     ("high-address", 0, 0, None),
+    # The RAM holds a kernel area too: where markers were seen, it is not used.
     ("second-start", 0, 0, "holds the start marker 2 times and the end marker once, " + NOT_ONE_RAM),
     ("end-one-ram-away", 0, 0, "holds the start marker once and the end marker once, not one RAM (2 MiB) apart"),
     ("unaligned", 0, 0, NO_MARKER),

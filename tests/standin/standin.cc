@@ -309,7 +309,7 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "the RAM at a 4-byte (not 16-byte) offset inside a 4 MiB region",
     "the RAM filling a region of exactly 2 MiB; a region one page smaller holds decoy markers",
     "the RAM at or above 0x80000000",
-    "the RAM, and a second start marker in another region (not found)",
+    "the RAM with a kernel area, and a second start marker in another region (not found)",
     "the end marker 0x200000 after the start marker instead of 0x1FFFF0 (not found)",
     "the RAM 2 bytes off the 4-byte step (not found)",
     "the RAM in a region made inaccessible afterwards (not found)",
@@ -611,7 +611,9 @@ Staging StageScenario(Scenario scenario, int breakage) {
       if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
       unsigned char* const other = CommitRegion(WideRegionSize, PlaceLow);
       if (!other) break;
+      // Its kernel area, as a BIOS leaves it, counts for nothing where markers were seen.
       PlaceRam(region);
+      PlaceKernel(region, ConsoleKernel);
       WriteMarker(other + 0x40, StartMarker);
       return Staged(0);
     }
