@@ -257,7 +257,7 @@ enum Scenario {
   ScenarioCount
 };
 
-const char* const ScenarioNames[ScenarioCount] = {
+const char* const ScenarioNames[] = {
     "ram-at-region-start",
     "ram-at-offset",
     "exact-region",
@@ -304,7 +304,7 @@ const char* const ScenarioNames[ScenarioCount] = {
     "kernel-broken-",  // and the breakage's name
 };
 
-const char* const ScenarioDescriptions[ScenarioCount] = {
+const char* const ScenarioDescriptions[] = {
     "the RAM at the start of a 4 MiB region",
     "the RAM at a 4-byte (not 16-byte) offset inside a 4 MiB region",
     "the RAM filling a region of exactly 2 MiB; a region one page smaller holds decoy markers",
@@ -362,6 +362,10 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "found)",
     "no marker; a kernel area in one private region, broken (not found): ",  // and the breakage's description
 };
+// One name and one description for each scenario, which --list shows.
+static_assert(sizeof ScenarioNames / sizeof ScenarioNames[0] == ScenarioCount, "a scenario without a name");
+static_assert(sizeof ScenarioDescriptions / sizeof ScenarioDescriptions[0] == ScenarioCount,
+              "a scenario without a description");
 
 // The outcome of staging: the base Mirvane should report, or why there is none.
 struct Staging {
