@@ -354,8 +354,7 @@ const char* const ScenarioDescriptions[] = {
     "less than 2 MiB after it (64-bit: the RAM; 32-bit: not found)",
     "no marker; two private regions, each with a kernel area of its own (not found)",
     "no marker; random data holding the kernel's exception vector alone (not found)",
-    "the RAM with markers and a kernel area, and a private region with a kernel area alone (the markers' "
-    "RAM)",
+    "the RAM with markers and a kernel area (found by the markers)",
     "no marker; a kernel area at a 4-byte step deep inside a 32 MiB private block, as in an emulator's heap, "
     "its exception vector across a 1 MiB piece boundary, 12 bytes before it (64-bit: found there; 32-bit: "
     "not "
@@ -800,16 +799,12 @@ Staging StageScenario(Scenario scenario, int breakage) {
       FillRandom(region, WideRegionSize);
       PlaceVector(region, ConsoleKernel.handler);
       return Staged(0);
-    case KernelWithMarkers: {
-      // Where markers are seen, the kernel areas count for nothing: taken
-      // into account, these two would be two RAMs, and not one.
-      unsigned char* const kernelAlone = CommitRegion(WideRegionSize, PlaceLow);
-      if (!kernelAlone || !(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+    case KernelWithMarkers:
+      // As a BIOS and the marker program leave it: found by the markers, with no word of the kernel area.
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
       PlaceRam(region);
-      PlaceKernel(region, ConsoleKernel);
-      PlaceKernel(kernelAlone, OlderKernel);
+      PlaceKernel(region, OlderKernel);
       return Staged(AddressOf(region));
-    }
     case KernelInHeap: {
       if (!(region = CommitRegion(HeapBlockSize, PlaceLow))) break;
       PlaceKernel(region + HeapRamOffset, LowestKernel);
