@@ -9,7 +9,8 @@
 Natively, with --wine-standin (the win64 build's stand-in) and --wine64 (Wine's
 64-bit loader), the tool must also find a Windows program under Wine by its
 Windows name. Where the answer is 0, the 64-bit tools' reasons on standard
-error are checked; the 32-bit one must write none.
+error are checked, and where they found the RAM by the console's kernel area,
+their one line that says so; the 32-bit one must write none.
 
 Prints one line per case and exits with 1 when any case fails. Under Wine the
 prefix is --wineprefix, else $WINEPREFIX, else "wineprefix" beside the tool; a
@@ -125,7 +126,7 @@ SCENARIOS = [
     ("kernel-two-rams", 0, 0, "holds no marker, and the console's kernel area 2 times, " + NOT_ONE_RAM +
      ": 2 of the sightings lie in the emulator's private memory, as copies of the RAM do: turn off rewind"),
     ("kernel-vector-only", 0, 0, NO_MARKER),
-    # Markers seen: their answer, and no word of the kernel areas.
+    # Markers seen: their answer, and no word of the kernel area.
     ("kernel-with-markers", 0, 0, None),
 ]
 WINE_SKIPS = {
@@ -296,9 +297,11 @@ def scenario_case(scenario, linux_errors, wine_errors, reason):
 
         def check(standin):
             by_kernel = reason == BY_KERNEL and standin["found"]
-            # Where a tool finds nothing by the kernel area, it has seen no marker.
-            reasons = [about_standin(setting, standin, NO_MARKER if reason == BY_KERNEL else reason)
-                       ] if not standin["found"] else []
+            if standin["found"]:
+                reasons = []
+            else:
+                # Where a tool finds nothing by the kernel area, it has seen no marker.
+                reasons = [about_standin(setting, standin, NO_MARKER if reason == BY_KERNEL else reason)]
             check_found(setting, standin, [str(standin["pid"])], errors, reasons=reasons, by_kernel=by_kernel)
         e2e.with_standin(setting, scenario, check)
     case.__name__ = "case_scenario_" + scenario.replace("-", "_")
