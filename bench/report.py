@@ -256,6 +256,9 @@ def walk_checks(e2e):
             mappings[-1]["mappings"], mappings[0]["mappings"]) % (
             verdict(value is not None and value <= GROWTH_TARGET), GROWTH_TARGET, shown))
     for r in e2e:
+        if r["kind"] == "scattered":
+            checks.append(limit_check("beside {:,} maps lines touched on every other page".format(r["scattered"]),
+                                      r["ratio"]["mirvane_to_pieces"], r))
         if r["kind"] != "pcsxr":
             continue
         if r.get("not_run"):
