@@ -115,6 +115,14 @@ def kernel_area_dump(pid, base):
         for row in range(0, count, 4):
             lines.append("+0x%03X: %s" % (offset + 4 * row, " ".join(
                 "%08X" % word for word in words[row:row + 4]) if words else "unreadable"))
+    # The current thread: the word at the PCB's address, and the first word
+    # of the thread block it points to, where both lie in the kernel area.
+    table = read_words(pid, base + 0x108, 1)
+    pcb = table[0] & 0x1FFFFFFC if table else 0
+    thread = read_words(pid, base + pcb, 1) if 0 < pcb < 0x10000 else None
+    if thread:
+        first = read_words(pid, base + (thread[0] & 0x1FFFFFFC), 1) if thread[0] & 0x1FFFFFFF < 0x10000 else None
+        lines.append("+0x%04X (PCB): %08X -> %s" % (pcb, thread[0], "%08X" % first[0] if first else "outside"))
     return "\n".join(lines)
 
 
