@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "app/help_text.h"
+#include "app/not_found_reasons.h"
+#include "kernel_image.h"
 #include "app/run.h"
 #include "locator/markers.h"
 #include "platform/console.h"
@@ -65,6 +67,8 @@ TEST(RunMirvane, HelpAndWrongUsageEndTheRunBeforeAnyProcessIsTouched) {
   EXPECT_EQ(help.err + usage.err, "");
 }
 
+void NoMarker();
+
 TEST(RunMirvane, FoundRamIsPrintedAndCarriedByTheExitStatus) {
   EmulatorWithRam();
   RunOutput found = RunTool({});
@@ -91,6 +95,20 @@ TEST(RunMirvane, FoundRamIsPrintedAndCarriedByTheExitStatus) {
   EXPECT_EQ(atZero.status, platform::ZeroIsAnAddress ? 2 : 0);
   if (platform::ZeroIsAnAddress) {
     EXPECT_EQ(atZero.err, "");
+  }
+  // A game running with no marker program: at 64 bits found by the kernel
+  // area, printed and carried as any RAM, and said once on standard error; at
+  // 32 bits not found, silently.
+  NoMarker();
+  PutKernelArea(0x80400004);
+  const RunOutput game = RunTool({"20"});
+  EXPECT_EQ(game.out, Lines({platform::FindsRamByKernelArea ? "0x80400004" : "0x00000000"}));
+  if (platform::FindsRamByKernelArea) {
+    EXPECT_EQ(game.status, found.status);
+    EXPECT_EQ(game.err, platform::ToolName() + ": " + FoundByKernelAreaNote + "\n");
+  } else {
+    EXPECT_EQ(game.status, 0);
+    EXPECT_EQ(game.err, "");
   }
 }
 
@@ -160,6 +178,12 @@ void TwoCopies() {
   fake::Put(0x90000004, "!StartOfMainRAM!");
   fake::Put(0x90000004 + 0x1FFFF0, "!!EndOfMainRAM!!");
 }
+void TwoKernelAreas() {
+  NoMarker();
+  fake::AddRegion(0x90000000, 0x00400000, platform::MEM_COMMIT);
+  PutKernelArea(0x80400004);
+  PutKernelArea(0x90000000);
+}
 void StartMarkerOnly() {
   EmulatorWithRam();
   fake::Put(0x80400004 + 0x1FFFF0, "not the end.....");
@@ -205,6 +229,13 @@ TEST(RunMirvane, NotFoundComesWithOneReasonLinePerCauseFromTheWideTools) {
        {"PID 20 (emu.exe) holds the start marker 2 times and the end marker 2 times, in memory not shown to "
         "be one RAM: 4 of the sightings lie in the emulator's private memory, as copies of the RAM do: turn "
         "off rewind, run-ahead"}},
+      {"two games' kernel areas",
+       TwoKernelAreas,
+       {"20"},
+       {platform::FindsRamByKernelArea
+            ? "PID 20 (emu.exe) holds no marker, and the console's kernel area 2 times, in memory not shown to be "
+              "one RAM: 2 of the sightings lie in the emulator's private memory, as copies of the RAM do"
+            : NoMarkerReason}},
       {"a start marker alone",
        StartMarkerOnly,
        {"20"},
