@@ -338,7 +338,7 @@ def check_beetle_native(args):
 
 
 def check_mednafen(args):
-    program = shutil.which("mednafen")
+    program = mednafen.find_mednafen()
     missing = [path for path in (args.tool, args.exe, args.game, args.bios) if not os.path.isfile(path)]
     missing += [name for name, found in (("mednafen", program), ("Xvfb", shutil.which("Xvfb"))) if not found]
     if missing:

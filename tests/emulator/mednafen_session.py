@@ -16,6 +16,11 @@ SETTINGS = (
 )
 
 
+def find_mednafen():
+    """Debian installs it into /usr/games, which a test's PATH may lack."""
+    return shutil.which("mednafen") or shutil.which("mednafen", path="/usr/games")
+
+
 def write_settings(home, bios):
     """The firmware folder with our BIOS image, in Mednafen's home."""
     firmware = os.path.join(home, "firmware")
