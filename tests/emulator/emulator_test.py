@@ -291,21 +291,31 @@ def check_beetle_program_under_wine(label, args, env, core, program, game):
         e2e.stop_everything(wine)
 
 
-def check_native_mednafen_family(label, start, tool, name, exe, game):
-    """Runs TESSIL.EXE, then the game, in an emulator that start(program, log)
-    starts natively with our BIOS; the native tool must find the RAM by the
-    markers, then by the kernel area our BIOS leaves."""
-    for program, is_game in ((exe, False), (game, True)):
+def start_native_emulator(args, home, display, program, log):
+    """Starts the emulator under test (Beetle in our host with --core, else
+    Mednafen) with our BIOS and the program; returns it and its PID."""
+    if args.core:
+        return beetle.start_native_host(os.path.abspath(args.host), args.core, beetle.system_folder(home, args.bios),
+                                        program, log)
+    emulator = mednafen.start(mednafen.find_mednafen(), home, display, program, log)
+    return emulator, emulator.pid
+
+
+def check_native_mednafen_family(label, args, home, display, name):
+    """Runs TESSIL.EXE, then the game, in the emulator under test; the native
+    tool must find the RAM by the markers, then by the kernel area our BIOS
+    leaves."""
+    tool = os.path.abspath(args.tool)
+    for program, is_game in ((args.exe, False), (args.game, True)):
         case = "%s, %s" % (label, "the game" if is_game else "TESSIL.EXE")
         failed_before = Results["failed"]
         log = tempfile.TemporaryFile(mode="w+")
         emulator = None
         try:
-            emulator, pid = start(os.path.abspath(program), log)
+            emulator, pid = start_native_emulator(args, home, display, os.path.abspath(program), log)
             base = independent_game_base(case, pid, program) if is_game else independent_ram_base(case, emulator)
             if base:
-                check_native_tool(case, tool, pid, name, (hex_address(base), 2),
-                                  kernel_line(tool) if is_game else "")
+                check_native_tool(case, tool, pid, name, (hex_address(base), 2), kernel_line(tool) if is_game else "")
         except (RuntimeError, subprocess.SubprocessError) as problem:
             check("%s: the emulator runs and the tool answers" % case, False, str(problem))
         finally:
@@ -326,13 +336,7 @@ def check_beetle_native(args):
         return
     home = tempfile.mkdtemp(prefix="beetle-home-")
     try:
-        system = beetle.system_folder(home, args.bios)
-
-        def start(program, log):
-            process, pid = beetle.start_native_host(os.path.abspath(args.host), args.core, system, program, log)
-            return process, pid
-        check_native_mednafen_family("beetle-psx (native)", start, os.path.abspath(args.tool),
-                                     os.path.basename(args.host), args.exe, args.game)
+        check_native_mednafen_family("beetle-psx (native)", args, home, None, os.path.basename(args.host))
     finally:
         shutil.rmtree(home, ignore_errors=True)
 
@@ -350,12 +354,7 @@ def check_mednafen(args):
         server, display = start_xvfb(xvfb_log)
     try:
         mednafen.write_settings(home, args.bios)
-
-        def start(game, log):
-            process = mednafen.start(program, home, display, game, log)
-            return process, process.pid
-        check_native_mednafen_family("mednafen", start, os.path.abspath(args.tool), os.path.basename(program),
-                                     args.exe, args.game)
+        check_native_mednafen_family("mednafen", args, home, display, os.path.basename(program))
     finally:
         stop(server)
         shutil.rmtree(home, ignore_errors=True)
