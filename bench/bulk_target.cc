@@ -11,9 +11,11 @@
 // toolkit, GPU driver and threads has thousands). They are far too small to
 // hold the RAM, so they cost a reader its walk and not its copy. It
 // prints "READY <start-marker address in hex>" and lives until its standard
-// input closes, so it ends with the script that started it.
+// input closes, so it ends with the script that started it. With --kernel it
+// holds no marker but the kernel area of a game running without the marker
+// program, which the 64-bit tools then find the RAM by.
 //
-//   bulk_target [--high] [--sparse-gib N] [--mappings N] TOTAL_MIB [REGION_MIB]
+//   bulk_target [--high] [--kernel] [--sparse-gib N] [--mappings N] TOTAL_MIB [REGION_MIB]
 //   (REGION_MIB: 64 unless given)
 #include <sys/mman.h>
 #include <unistd.h>
@@ -83,6 +85,17 @@ bool MapSmallMappings(std::uint64_t count) {
   return true;
 }
 
+// The console kernel's vector, table of tables and current thread, as a
+// running game leaves them in the first 64 KiB of the RAM.
+void PutKernelArea(unsigned char* ram) {
+  const std::uint32_t words[][2] = {
+      {0x80, 0x3C1A0000},  {0x84, 0x275A0C80}, {0x88, 0x03400008},  {0x8C, 0},           {0x100, 0xA000E000},
+      {0x104, 0x20},       {0x108, 0xA000E020}, {0x10C, 4},          {0x110, 0xA000E030}, {0x114, 0x300},
+      {0x120, 0xA000E330}, {0x124, 0x1C0},     {0x140, 0xA000E600}, {0x144, 0x2C0},      {0x150, 0xA000E8C0},
+      {0xE020, 0xA000E030}, {0xE030, 0x4000}};
+  for (const auto& word : words) std::memcpy(ram + word[0], &word[1], 4);  // little-endian hosts
+}
+
 bool ParseCount(const char* text, std::uint64_t largest, std::uint64_t& count) {
   char* end = nullptr;
   errno = 0;
@@ -96,12 +109,15 @@ bool ParseCount(const char* text, std::uint64_t largest, std::uint64_t& count) {
 
 int main(int argc, char** argv) {
   bool high = false;
+  bool kernel = false;
   std::uint64_t sparseGib = 0;
   std::uint64_t smallMappings = 0;
   int at = 1;
   for (; at < argc && argv[at][0] == '-'; ++at) {
     if (std::strcmp(argv[at], "--high") == 0) {
       high = true;
+    } else if (std::strcmp(argv[at], "--kernel") == 0) {
+      kernel = true;
     } else if (std::strcmp(argv[at], "--sparse-gib") == 0 && at + 1 < argc &&
                ParseCount(argv[at + 1], 256, sparseGib)) {
       ++at;
@@ -119,7 +135,7 @@ int main(int argc, char** argv) {
       (left == 2 && !ParseCount(argv[at + 1], 4096, regionMib)) || regionMib < 2) {
     std::fprintf(
         stderr,
-        "usage: bulk_target [--high] [--sparse-gib N] [--mappings N] TOTAL_MIB [REGION_MIB]   (REGION_MIB at "
+        "usage: bulk_target [--high] [--kernel] [--sparse-gib N] [--mappings N] TOTAL_MIB [REGION_MIB]   (REGION_MIB at "
         "least 2, N mappings at most %llu)\n",
         static_cast<unsigned long long>(MostSmallMappings));
     return 2;
@@ -156,8 +172,12 @@ int main(int argc, char** argv) {
   // The 2 MiB of emulated RAM lie inside the middle region, on a 4-byte step.
   const std::uint64_t ramOffset = ((regionSize - MainRamSize) / 2) & ~std::uint64_t{3};
   unsigned char* const ram = regions[regions.size() / 2] + ramOffset;
-  std::memcpy(ram, MarkerTable[0], MarkerLength);
-  std::memcpy(ram + MainRamSize - MarkerLength, MarkerTable[1], MarkerLength);
+  if (kernel) {
+    PutKernelArea(ram);
+  } else {
+    std::memcpy(ram, MarkerTable[0], MarkerLength);
+    std::memcpy(ram + MainRamSize - MarkerLength, MarkerTable[1], MarkerLength);
+  }
 
   std::printf("READY %lx\n", static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(ram)));
   std::fflush(stdout);

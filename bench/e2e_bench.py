@@ -15,6 +15,12 @@ and prints the medians of the times and of the ratios within each round. The
 sparse target is read by the pieces and by Mirvane only (a whole copy of it
 would need its size in memory, and scanmem takes minutes over it).
 
+At the largest size, a target that holds no marker but a running game's
+kernel area ("kernel", --kernel) takes turns with one that holds the markers:
+Mirvane finds the RAM by the kernel area in the first, by the markers in the
+second, and the ratio of its times within each round is what the search
+without the marker program costs beside the search with it.
+
 Two more kinds of target are timed by the pieces and Mirvane only:
   mappings  for each count in --mappings, a target whose --mappings-ram-mib MiB
             (one region) lie beside that many small mappings, each split by a
@@ -220,6 +226,28 @@ def measure_target(build, kind, options, size_mib, region_mib, rounds, scanmem_r
     result = {"kind": kind, "size_mib": size_mib, "region_mib": region_mib, "options": options, "rounds": rounds,
               "scanmem_rounds": scanmem_rounds}
     result.update(subject.figures())
+    return result
+
+
+def measure_kernel(build, size_mib, region_mib, rounds, timeout):
+    """The same memory twice, once with the markers and once with a kernel area only, in turns."""
+    subjects, targets = [], []
+    try:
+        for options in ([], ["--kernel"]):
+            target, address = start_target(build, options, size_mib, region_mib)
+            targets.append(target)
+            subjects.append(Subject(build, target.pid, address, ["pieces", "mirvane"]))
+        take_turns(subjects, rounds, timeout)
+    finally:
+        for target in targets:
+            stop_target(target)
+    markers, kernel = subjects
+    result = {"kind": "kernel", "size_mib": size_mib, "region_mib": region_mib, "options": ["--kernel"],
+              "rounds": rounds}
+    result.update(kernel.figures())
+    pairs = [(k, m) for k, m in zip(kernel.times["mirvane"], markers.times["mirvane"]) if k and m]
+    result["ratio"]["kernel_to_markers"] = statistics.median(k / m for k, m in pairs) if pairs else None
+    result["markers_median"] = median(markers.times["mirvane"])
     return result
 
 
@@ -490,6 +518,9 @@ def main():
         print("e2e: %d MiB, %s ..." % (size, kind), file=sys.stderr, flush=True)
         add([measure_target(args.build, kind, options, size, args.region_mib, args.rounds,
                             min(args.scanmem_rounds, args.rounds), args.timeout)])
+    if sizes:
+        print("e2e: %d MiB, a kernel area beside markers, in turns ..." % max(sizes), file=sys.stderr, flush=True)
+        add([measure_kernel(args.build, max(sizes), args.region_mib, args.rounds, args.timeout)])
     if counts:
         print("e2e: %s small mappings, in turns ..." % " and ".join(map(str, counts)), file=sys.stderr, flush=True)
         add(measure_mappings(args.build, counts, args.mappings_ram_mib, args.rounds, args.timeout))

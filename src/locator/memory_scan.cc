@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "locator/kernel_area.h"
+#include "locator/kernel_search.h"
 #include "locator/ram_views.h"
 #include "locator/region_scan.h"
 #include "platform/output_lines.h"
