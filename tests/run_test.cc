@@ -233,7 +233,8 @@ TEST(RunMirvane, NotFoundComesWithOneReasonLinePerCauseFromTheWideTools) {
        TwoKernelAreas,
        {"20"},
        {platform::FindsRamByKernelArea
-            ? "PID 20 (emu.exe) holds no marker, and the console's kernel area 2 times, in memory not shown to be "
+            ? "PID 20 (emu.exe) holds no marker, and the console's kernel area 2 times, in memory not shown "
+              "to be "
               "one RAM: 2 of the sightings lie in the emulator's private memory, as copies of the RAM do"
             : NoMarkerReason}},
       {"a start marker alone",

@@ -37,7 +37,9 @@ const Address PcbOffset = 0x108;
 const Address TcbOffset = 0x110;
 const std::uint32_t TcbSize = 0xC0;
 
-std::uint32_t HeadWord(const unsigned char* head, Address offset) { return WordAt(head + (offset - KernelVectorOffset)); }
+std::uint32_t HeadWord(const unsigned char* head, Address offset) {
+  return WordAt(head + (offset - KernelVectorOffset));
+}
 
 }  // namespace
 
@@ -59,7 +61,9 @@ bool KernelTablesHold(const unsigned char* head) {
   return true;
 }
 
-std::uint32_t CurrentThreadPointerAt(const unsigned char* head) { return KernelPhysical(HeadWord(head, PcbOffset)); }
+std::uint32_t CurrentThreadPointerAt(const unsigned char* head) {
+  return KernelPhysical(HeadWord(head, PcbOffset));
+}
 
 bool CurrentThreadIsABlock(const unsigned char* head, std::uint32_t current) {
   if (!IsKernelAddress(current)) return false;
@@ -79,6 +83,7 @@ void TryKernelVectorAt(const unsigned char* at, std::size_t available, Address a
   if (available >= KernelHeadBytes && !KernelTablesHold(at)) return;
   // A vector in the first 0x80 bytes of the address space leaves no room for its RAM.
   if (address < KernelVectorOffset) return;
-  if (KernelCandidateCount < MaxSightings) KernelCandidates[KernelCandidateCount] = address - KernelVectorOffset;
+  if (KernelCandidateCount < MaxSightings)
+    KernelCandidates[KernelCandidateCount] = address - KernelVectorOffset;
   if (KernelCandidateCount <= MaxSightings) ++KernelCandidateCount;
 }

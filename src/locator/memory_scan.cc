@@ -104,7 +104,8 @@ bool FindPendingStretch(HANDLE handle, const ReadRun& run, SIZE_T from, TouchedP
 SIZE_T GatherPiece(HANDLE handle, const ReadRun& run, SIZE_T piece, TouchedPages& touched, SIZE_T& done,
                    PiecePart* parts, int& count) {
   count = 0;
-  if (touched.tells && touched.pendingStart == touched.pendingEnd) FindPendingStretch(handle, run, done, touched);
+  if (touched.tells && touched.pendingStart == touched.pendingEnd)
+    FindPendingStretch(handle, run, done, touched);
   if (!touched.tells) {
     parts[count++] = {done, std::min(run.size, done + piece)};
     return parts[0].to;
@@ -141,13 +142,15 @@ bool ReadPiece(HANDLE handle, const ReadRun& run, SIZE_T done, const PiecePart* 
   SIZE_T wanted = 0;
   if (count == 1) {
     wanted = parts[0].to - parts[0].from;
-    ReadProcessMemory(handle, run.base + parts[0].from, pieceStart + (parts[0].from - done), wanted, &bytesRead);
+    ReadProcessMemory(handle, run.base + parts[0].from, pieceStart + (parts[0].from - done), wanted,
+                      &bytesRead);
     return bytesRead == wanted;
   }
   MEMORY_STRETCH stretches[MostPartsPerPiece];
   for (int i = 0; i < count; ++i) {
     if (i > 0) std::memset(pieceStart + (parts[i - 1].to - done), 0, parts[i].from - parts[i - 1].to);
-    stretches[i] = {run.base + parts[i].from, parts[i].to - parts[i].from, pieceStart + (parts[i].from - done)};
+    stretches[i] = {run.base + parts[i].from, parts[i].to - parts[i].from,
+                    pieceStart + (parts[i].from - done)};
     wanted += stretches[i].size;
   }
   ReadProcessMemoryStretches(handle, stretches, count, &bytesRead);

@@ -31,8 +31,8 @@ void SortSightings(HANDLE handle, const Address* sightings, int count, SortedSig
   sorted.untold = false;
   for (int i = 0; i < count; ++i) {
     MEMORY_BASIC_INFORMATION region;
-    const bool known = VirtualQueryEx(handle, sightings[i], &region, sizeof region) != 0 &&
-                       (region.State & MEM_COMMIT) != 0;
+    const bool known =
+        VirtualQueryEx(handle, sightings[i], &region, sizeof region) != 0 && (region.State & MEM_COMMIT) != 0;
     if (known && region.Type == MEM_MAPPED) {
       sorted.shared[sorted.sharedCount++] = sightings[i];
     } else if (known && (region.Type == MEM_PRIVATE || region.Type == MEM_IMAGE)) {
@@ -61,8 +61,8 @@ bool AccessibleThroughout(HANDLE handle, Address from, SIZE_T size, DWORD protec
   return true;
 }
 
-bool ChooseViewOfOneRam(HANDLE handle, const Address* starts, int startCount, const Address* ends, int endCount,
-                        Address& chosen, int& privateSightings) {
+bool ChooseViewOfOneRam(HANDLE handle, const Address* starts, int startCount, const Address* ends,
+                        int endCount, Address& chosen, int& privateSightings) {
   SortedSightings views;
   SortedSightings viewEnds;
   SortSightings(handle, starts, startCount, views);
@@ -101,7 +101,8 @@ void MergeViewsOfOneRam(HANDLE handle) {
   // One of each is the plain case; beyond those kept, nothing can be shown.
   if ((starts < 2 && ends < 2) || starts > MaxSightings || ends > MaxSightings) return;
   Address chosen = 0;
-  if (!ChooseViewOfOneRam(handle, Sightings[0], starts, Sightings[1], ends, chosen, LastWalk.privateSightings))
+  if (!ChooseViewOfOneRam(handle, Sightings[0], starts, Sightings[1], ends, chosen,
+                          LastWalk.privateSightings))
     return;
   FoundSlots[0] = chosen;
   FoundSlots[1] = EndMarkerOf(chosen);

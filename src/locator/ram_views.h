@@ -11,10 +11,11 @@
 
 // Protections under which a page can be read, or written; PAGE_GUARD makes any of them fault.
 const platform::DWORD ReadableProtections =
-    platform::PAGE_READONLY | platform::PAGE_READWRITE | platform::PAGE_WRITECOPY | platform::PAGE_EXECUTE_READ |
-    platform::PAGE_EXECUTE_READWRITE | platform::PAGE_EXECUTE_WRITECOPY;
+    platform::PAGE_READONLY | platform::PAGE_READWRITE | platform::PAGE_WRITECOPY |
+    platform::PAGE_EXECUTE_READ | platform::PAGE_EXECUTE_READWRITE | platform::PAGE_EXECUTE_WRITECOPY;
 const platform::DWORD WritableProtections = platform::PAGE_READWRITE | platform::PAGE_WRITECOPY |
-                                            platform::PAGE_EXECUTE_READWRITE | platform::PAGE_EXECUTE_WRITECOPY;
+                                            platform::PAGE_EXECUTE_READWRITE |
+                                            platform::PAGE_EXECUTE_WRITECOPY;
 
 // Of the sightings of one RAM's start (`starts`) and, where the RAM is known
 // by its markers, of its end (`ends`; null where each start stands for a
@@ -31,7 +32,7 @@ bool AccessibleThroughout(platform::HANDLE handle, Address from, platform::SIZE_
                           platform::DWORD protections);
 
 // Makes the slots the pair of the RAM that ChooseViewOfOneRam chooses among
-// the markers' sightings; at most MaxSightings of each marker are looked at. Otherwise leaves the slots alone.
-// Notes in LastWalk how many sightings lay in private memory. Does nothing where
-// the build counts every sighting (platform/address_width.h).
+// the markers' sightings; at most MaxSightings of each marker are looked at. Otherwise leaves the slots
+// alone. Notes in LastWalk how many sightings lay in private memory. Does nothing where the build counts
+// every sighting (platform/address_width.h).
 void MergeViewsOfOneRam(platform::HANDLE handle);

@@ -33,8 +33,8 @@ void TryMarkersAt(const unsigned char* buffer, std::size_t size, std::size_t off
   const unsigned char* p = buffer + offset;
   const std::uint32_t first = WordAt(p);
   for (int m = 0; m <= LastMarkerIndex; ++m) {
-    if (first == MarkerWords[m][0] && WordAt(p + 4) == MarkerWords[m][1] && WordAt(p + 8) == MarkerWords[m][2] &&
-        WordAt(p + 12) == MarkerWords[m][3]) {
+    if (first == MarkerWords[m][0] && WordAt(p + 4) == MarkerWords[m][1] &&
+        WordAt(p + 8) == MarkerWords[m][2] && WordAt(p + 12) == MarkerWords[m][3]) {
       RecordHit(m, base + static_cast<Address>(offset));
     }
   }
@@ -96,8 +96,8 @@ __attribute__((target("avx2"))) std::size_t SkipBlocksAvx2(const unsigned char* 
 // A block is two 64-byte vectors, each compared into a mask register: a third
 // of the instructions of the AVX2 path, so the scan keeps ahead of the copy
 // of the next piece where memory is fast.
-__attribute__((target("avx512f"))) std::size_t SkipBlocksAvx512(const unsigned char* buffer, std::size_t offset,
-                                                               std::size_t limit) {
+__attribute__((target("avx512f"))) std::size_t SkipBlocksAvx512(const unsigned char* buffer,
+                                                                std::size_t offset, std::size_t limit) {
   const int words = FirstWordCount;
   for (; offset + BlockBytes - 4 < limit; offset += BlockBytes) {
     const __m512i d0 = _mm512_loadu_si512(buffer + offset);

@@ -116,7 +116,8 @@ BOOL ReadProcessMemoryStretches(HANDLE hProcess, const MEMORY_STRETCH* stretches
   for (int done = 0; done < count && whole;) {
     // Where the scattered call can't be had, or comes back short, each stretch is read alone.
     bool refused = !simple;
-    std::size_t copied = simple ? CopyStretchesWithVmRead(*process, stretches + done, count - done, refused) : 0;
+    std::size_t copied =
+        simple ? CopyStretchesWithVmRead(*process, stretches + done, count - done, refused) : 0;
     const int first = done;
     const int used = std::min(count - first, MostStretchesPerCall);
     for (int i = first; i < first + used && !refused; ++i) {
@@ -124,7 +125,8 @@ BOOL ReadProcessMemoryStretches(HANDLE hProcess, const MEMORY_STRETCH* stretches
         // Short inside this stretch: the rest of it the usual way, which tells where it stops.
         SIZE_T rest = 0;
         unsigned char* const buffer = static_cast<unsigned char*>(stretches[i].buffer);
-        ReadProcessMemory(hProcess, stretches[i].base + copied, buffer + copied, stretches[i].size - copied, &rest);
+        ReadProcessMemory(hProcess, stretches[i].base + copied, buffer + copied, stretches[i].size - copied,
+                          &rest);
         total += copied + rest;
         whole = copied + rest == stretches[i].size;
         done = i + 1;
@@ -138,8 +140,8 @@ BOOL ReadProcessMemoryStretches(HANDLE hProcess, const MEMORY_STRETCH* stretches
     if (refused) {
       for (; done < count && whole; ++done) {
         SIZE_T one = 0;
-        whole = ReadProcessMemory(hProcess, stretches[done].base, stretches[done].buffer, stretches[done].size,
-                                  &one) != FALSE;
+        whole = ReadProcessMemory(hProcess, stretches[done].base, stretches[done].buffer,
+                                  stretches[done].size, &one) != FALSE;
         total += one;
       }
     }

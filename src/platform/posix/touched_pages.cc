@@ -66,8 +66,8 @@ bool WindowHolding(posix::HandleRecord& process, std::uint64_t page) {
 }
 
 // Adds the pages [from, to) of one private mapping as the pagemap tells them.
-bool AddPrivatePages(posix::HandleRecord& process, std::uint64_t pageSize, std::uint64_t from, std::uint64_t to,
-                     Stretch& stretch, bool& complete) {
+bool AddPrivatePages(posix::HandleRecord& process, std::uint64_t pageSize, std::uint64_t from,
+                     std::uint64_t to, Stretch& stretch, bool& complete) {
   for (std::uint64_t at = from; at < to && !complete; at += pageSize) {
     const std::uint64_t page = at / pageSize;
     if (!WindowHolding(process, page)) return false;
