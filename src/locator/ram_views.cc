@@ -100,4 +100,5 @@ void MergeViewsOfOneRam(HANDLE handle) {
   }
   FoundSlots[0] = chosen;
   FoundSlots[1] = EndMarkerOf(chosen);
+  LastWalk.ramViews.assign(first, first + count);
 }

@@ -5,10 +5,10 @@
 // whose pages differ in protection as one region, count views of one memory,
 // mapped more than once, as one sighting of the RAM (the view a user can
 // write, where private copies lie beside it), find a RAM at address 0, say on
-// standard error why the answer is 0, and read only the pages the system shows
-// may have been written. The native build also compiles its unit tests at 32
-// bits (MIRVANE_ADDRESS_BITS=32), so the rules of both widths are tested on
-// every machine.
+// standard error why the answer is 0, read only the pages the system shows
+// may have been written, and take --watch, --interval and --json. The native
+// build also compiles its unit tests at 32 bits (MIRVANE_ADDRESS_BITS=32), so
+// the rules of both widths are tested on every machine.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +38,9 @@ const bool ExplainsNotFound = false;
 const bool ZeroIsAnAddress = false;
 // Every page of a qualifying region is read, whether or not it was ever touched.
 const bool ReadsOnlyTouchedPages = false;
+// The command line is "[name | pid] [/type]" and no more: "--watch" and the
+// like are names, as any other argument.
+const bool TakesWatchOptions = false;
 #elif MIRVANE_ADDRESS_BITS == 64
 typedef std::uint64_t HostWord;
 // Regions are read in pieces of 1 MiB into one small buffer that stays in the
@@ -61,6 +64,9 @@ const bool ZeroIsAnAddress = true;
 // its own: only the pages the system shows may have been written are read,
 // where it can tell (Linux), so the target is left as it was found.
 const bool ReadsOnlyTouchedPages = true;
+// Trackers run for hours beside the emulator: --watch keeps following the
+// RAM, --json answers for programs, each on a line of its own.
+const bool TakesWatchOptions = true;
 #else
 #error "MIRVANE_ADDRESS_BITS is 32 or 64"
 #endif

@@ -17,12 +17,20 @@
 // take private copies beside it for copies, read a mapping whose pages differ
 // in protection as one region, and find a RAM at address 0.
 // Addresses have eight hex digits, more where they lie above 4 GiB.
+// The scenario ram-moves-on-input then takes commands on its standard input,
+// one a line, and answers each with "at 0x........" (the RAM's base, 0 where
+// there is none), flushed: "move" (the RAM to a new region, the old one
+// unmapped), "remove" (its region unmapped), "back" (the RAM in a new region),
+// "exit"; it ends at the end of its input too. Lines, not signals: a Windows
+// program under Wine reads its input as anywhere, where Unix signals reach it
+// awkwardly.
 // Exit status: 0 after a normal stop, 1 when the scenario could not be staged,
 // 2 on wrong usage, 3 when this platform can't stage the scenario at all.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "standin_os.h"
 
@@ -127,6 +135,7 @@ enum Scenario {
   ViewsAtZero,
   PrivateAtZero,
   UntouchedBeside,
+  RamMovesOnInput,
   ScenarioCount
 };
 
@@ -165,6 +174,7 @@ const char* const ScenarioNames[ScenarioCount] = {
     "views-at-zero",
     "private-at-zero",
     "untouched-beside",
+    "ram-moves-on-input",
 };
 
 const char* const ScenarioDescriptions[ScenarioCount] = {
@@ -207,6 +217,7 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "the RAM's memory mapped four times back to back from address 0 (Linux, as root; 64-bit: 0)",
     "the RAM in one private region at address 0 (Linux, as root; 64-bit: 0)",
     "4 GiB of private memory never touched, then the RAM (64-bit processes)",
+    "the RAM at the start of a 4 MiB region, moved, removed and put back by lines on our input (see above)",
 };
 
 // The outcome of staging: the base Mirvane should report, or why there is none.
@@ -388,6 +399,30 @@ Staging StageChangeWhileRead(ReadReaction reaction) {
   if (!WatchFirstRead(watched, WatchedRegionSize, reaction)) return Unsupported(WatchRefused);
   PlaceRam(region);
   return Staged(AddressOf(region));
+}
+
+// The region that holds the RAM of ram-moves-on-input; null while removed.
+unsigned char* MovingRegion = nullptr;
+
+// Answers the commands of ram-moves-on-input until "exit" or the end of input.
+void FollowCommands() {
+  char line[64];
+  while (std::fgets(line, sizeof line, stdin)) {
+    const std::string command(line, std::strcspn(line, "\r\n"));
+    if (command == "exit") return;
+    unsigned char* const old = MovingRegion;
+    if (command == "move" || command == "back") {
+      // Committed before the old one goes, so the RAM's new place is another.
+      MovingRegion = CommitRegion(WideRegionSize, PlaceLow);
+      if (MovingRegion) PlaceRam(MovingRegion);
+    }
+    if (old && (command == "move" || command == "remove")) {
+      ReleaseRegion(old, WideRegionSize);
+      if (command == "remove") MovingRegion = nullptr;
+    }
+    std::printf("at 0x%08llX\n", static_cast<unsigned long long>(MovingRegion ? AddressOf(MovingRegion) : 0));
+    std::fflush(stdout);
+  }
 }
 
 Staging StageScenario(Scenario scenario) {
@@ -581,6 +616,10 @@ Staging StageScenario(Scenario scenario) {
       PlaceRam(region);
       return Staged(AddressOf(region));
     }
+    case RamMovesOnInput:
+      if (!(MovingRegion = CommitRegion(WideRegionSize, PlaceLow))) break;
+      PlaceRam(MovingRegion);
+      return Staged(AddressOf(MovingRegion));
     case ScenarioCount: break;
   }
   return Failed("can't commit a region where the scenario needs it");
@@ -640,6 +679,10 @@ int main(int argc, char** argv) {
   if (staging.wideDiffers) std::printf("wide 0x%08llX\n", static_cast<unsigned long long>(staging.wide));
   std::printf("ready\n");
   std::fflush(stdout);
-  WaitForStop(milliseconds);
+  if (scenario == RamMovesOnInput) {
+    FollowCommands();
+  } else {
+    WaitForStop(milliseconds);
+  }
   return 0;
 }
