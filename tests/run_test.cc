@@ -5,6 +5,7 @@
 #include "app/help_text.h"
 #include "app/run.h"
 #include "locator/markers.h"
+#include "locator/memory_scan.h"
 #include "platform/address_width.h"
 #include "platform/console.h"
 #include "platform/process_services_fake.h"
@@ -28,6 +29,8 @@ RunOutput RunTool(const std::vector<std::string>& arguments) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   const int status = RunMirvane(arguments);
+  // The tool ends after a run; here the walks of other tests follow it.
+  WritesErrLines = true;
   const std::string err = WithoutCarriageReturns(testing::internal::GetCapturedStderr());
   return {status, WithoutCarriageReturns(testing::internal::GetCapturedStdout()), err};
 }
