@@ -71,7 +71,7 @@ std::vector<std::string> WideLines() {
 #ifdef _WIN32
       "   (both lie beside Mirvane64.exe in its zip)",
 #else
-      "   (in /usr/share/mirvane, or share/mirvane beside bin/ where unpacked)",
+      "   (in /usr/share/mirvane, or beside bin/ where the archive was unpacked)",
 #endif
       "2) You should see green-blue screen flickering in the game window",
       "3) Pause emulation if you can; or not do it",
