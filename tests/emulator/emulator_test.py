@@ -9,7 +9,9 @@ Debian's pcsxr (the default), for the native tool: headless under Xvfb with
 its built-in BIOS, once as TESSIL.EXE and once booted from TESSIL.ISO; by PID
 and by executable name, and the screen must flicker green and blue. First, while
 nothing else has read the emulator's memory, no run of the tool by PID may grow
-it by 8 MiB or more (VmRSS): the tool reads only the pages it has touched. The
+it by 8 MiB or more (VmRSS): the tool reads only the pages it has touched. Then,
+under "mirvane --watch pcsxr", the emulator is started, ended and started
+again: the tool must write the RAM found, 0, and the new emulator's RAM found. The
 installed pcsxr is the 64-bit one; the 32-bit one is unpacked into a folder of
 its own (--root), as the two packages can't be installed together.
 
@@ -25,7 +27,9 @@ usage: emulator_test.py MIRVANE TESSIL.EXE TESSIL.ISO [--root DIR] [--bits 64|32
                         --bios TESSBIOS.BIN --native-tool MIRVANE"""
 import argparse
 import os
+import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -133,6 +137,58 @@ def check_running_emulator(label, emulator, tool, display, screens_dir):
         check("%s: the tool finds the RAM %s" % (label, how), (printed, status) == (expected, 2),
               "printed %r with status %d, expected %r with status 2" % (printed, status, expected))
     check_flicker(label, display, screens_dir)
+
+
+def watch_lines_until(watcher, lines, wanted, timeout=MARKER_TIMEOUT):
+    """Reads the watching tool's lines into `lines` until the last one is
+    `wanted` (a function of the line); False when none comes in time."""
+    deadline = time.monotonic() + timeout
+    while not (lines and wanted(lines[-1])):
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([watcher.stdout], [], [], left)[0]:
+            return False
+        line = watcher.stdout.readline()
+        if not line:
+            return False
+        lines.append(line.strip())
+    return True
+
+
+def check_restart_under_watch(pcsxr, exe, tool, home, display):
+    """The emulator started, ended and started again under --watch by name."""
+    label = "restart under --watch"
+    watcher = subprocess.Popen([tool, "--watch", "pcsxr"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, text=True)
+    lines = []
+    try:
+        bases = []
+        for run in ("first", "second"):
+            with open(os.path.join(home, "watch-%s.log" % run), "w") as log:
+                emulator = start_pcsxr(pcsxr, home, display, [os.path.abspath(exe)], log)
+                try:
+                    found = watch_lines_until(watcher, lines, lambda line: line != "0x00000000")
+                    bases.append(independent_ram_base("%s (%s run)" % (label, run), emulator))
+                    if not found:
+                        break
+                finally:
+                    stop(emulator)
+            watch_lines_until(watcher, lines, lambda line: line == "0x00000000")
+        # Repeats of 0 before a start (no pcsxr, then one without markers yet) are one line.
+        wanted = ["0x00000000", "0x%08X" % bases[0], "0x00000000"]
+        if len(bases) == 2:
+            wanted += ["0x%08X" % bases[1], "0x00000000"]
+        shown = lines if lines[:1] == ["0x00000000"] else ["0x00000000"] + lines
+        check("%s: found, lost, found again, lost" % label, shown == wanted and 0 not in bases,
+              "wrote %r, wanted %r" % (lines, wanted))
+    finally:
+        watcher.send_signal(signal.SIGTERM)
+        try:
+            watcher.wait(10)
+        except subprocess.TimeoutExpired:
+            watcher.kill()
+            watcher.wait()
+    check("%s: SIGTERM ends it with status 0" % label, watcher.returncode == 0, "status %d" % watcher.returncode)
+
 
 
 def check_boot(label, pcsxr, pcsxr_arguments, tool, home, display, screens_dir):
@@ -255,6 +311,7 @@ def main():
         write_config(home, plugin_dir, interpreter=args.bits == 64)
         check_boot("exe", pcsxr, [os.path.abspath(args.exe)], tool, home, display, args.screens)
         check_boot("iso", pcsxr, ["-cdfile", os.path.abspath(args.iso)], tool, home, display, args.screens)
+        check_restart_under_watch(pcsxr, args.exe, tool, home, display)
         # A live process with large regions but no markers: nothing to report.
         printed, status = run_tool(tool, [str(server.pid)])
         check("the tool reports nothing in a process without markers", (printed, status) == ("0x00000000", 0),
