@@ -63,7 +63,8 @@ void CheckParse(const std::vector<std::string>& arguments) {
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
     Require(!AsksForHelp(a), "a help switch ended in a run");
-    if (platform::TakesWatchOptions && (a == "--watch" || a == "--json" || a.compare(0, 11, "--interval=") == 0))
+    if (platform::TakesWatchOptions &&
+        (a == "--watch" || a == "--json" || a.compare(0, 11, "--interval=") == 0))
       continue;
     if (platform::TakesWatchOptions && a == "--interval") {
       Require(settings.Watch, "an interval without --watch ended in a run");

@@ -100,7 +100,6 @@ TEST(ParseCommandLine, SplitAndParseTogether) {
   EXPECT_EQ(Parse(SplitCommandLine("Mirvane.exe \" \" x"), s), ParseWrongUsage);
 }
 
-
 TEST(ParseCommandLine, WatchIntervalAndJsonWhereTheBuildTakesThem) {
   RunSettings s;
   if (!platform::TakesWatchOptions) {

@@ -270,19 +270,21 @@ TEST(RunMirvane, JsonAnswersCarryEveryField) {
   fake::AddRegion(0x00400000, MainRamSize, platform::MEM_COMMIT);
   fake::LimitReadable(0x00400000, 0x1000);
   const RunOutput found = RunTool({"--json", "20", "/-2"});
-  EXPECT_EQ(found.out, Lines({"{\"pid\":20,\"name\":\"emu.exe\",\"found\":true,\"address\":2151677956,"
-                              "\"address_text\":\"0x80400004\",\"found_by\":\"markers\",\"views\":[2151677956],"
-                              "\"unreadable_regions\":1,\"reason\":null}"}));
+  EXPECT_EQ(found.out,
+            Lines({"{\"pid\":20,\"name\":\"emu.exe\",\"found\":true,\"address\":2151677956,"
+                   "\"address_text\":\"0x80400004\",\"found_by\":\"markers\",\"views\":[2151677956],"
+                   "\"unreadable_regions\":1,\"reason\":null}"}));
   EXPECT_EQ(found.status, RunTool({"20"}).status);
   EXPECT_EQ(found.err, "");
   fake::Put(0x80400004, "not a marker....");
   fake::Put(0x80400004 + 0x1FFFF0, "not a marker....");
   const RunOutput none = RunTool({"21", "--json"});
-  EXPECT_EQ(none.out.rfind("{\"pid\":21,\"name\":\"e\\\"m\\\\u\\u00e9.exe\",\"found\":false,\"address\":0,"
-                           "\"address_text\":\"0x00000000\",\"found_by\":null,\"views\":[],"
-                           "\"unreadable_regions\":1,\"reason\":\"PID 21 (e\\\"m\\\\u\\u00e9.exe) holds no marker",
-                           0),
-            0u)
+  EXPECT_EQ(
+      none.out.rfind("{\"pid\":21,\"name\":\"e\\\"m\\\\u\\u00e9.exe\",\"found\":false,\"address\":0,"
+                     "\"address_text\":\"0x00000000\",\"found_by\":null,\"views\":[],"
+                     "\"unreadable_regions\":1,\"reason\":\"PID 21 (e\\\"m\\\\u\\u00e9.exe) holds no marker",
+                     0),
+      0u)
       << none.out;
   EXPECT_EQ(none.out.find('\n'), none.out.size() - 1);
   EXPECT_EQ(none.status, 0);
@@ -348,7 +350,8 @@ TEST(WatchRam, EachChangeGivesOneLine) {
   fake::PlayScenes();
   const RunOutput run = RunTool({"--watch", "emu.exe"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, Lines({"0x80400004", "0x90000004", "0x00000000", "0x90000004", "0x90000004", "0x80400004"}));
+  EXPECT_EQ(run.out,
+            Lines({"0x80400004", "0x90000004", "0x00000000", "0x90000004", "0x90000004", "0x80400004"}));
   // The reason for the one 0, as a single run gives it.
   EXPECT_NE(run.err.find("PID 20 (emu.exe) holds no marker"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;

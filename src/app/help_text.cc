@@ -103,7 +103,8 @@ std::vector<std::string> WideLines() {
 }  // namespace
 
 const std::vector<std::string>& HelpLines() {
-  static const std::vector<std::string> lines = platform::TakesWatchOptions ? WideLines() : ThirtyTwoBitLines();
+  static const std::vector<std::string> lines =
+      platform::TakesWatchOptions ? WideLines() : ThirtyTwoBitLines();
   return lines;
 }
 

@@ -71,7 +71,8 @@ Answer SearchCandidates() {
 // given that ID since.
 bool SameProcessRuns(const Answer& answer) {
   std::uint64_t started = 0;
-  return platform::GetProcessStartTime(answer.pid, &started) != platform::FALSE && started == answer.startTime;
+  return platform::GetProcessStartTime(answer.pid, &started) != platform::FALSE &&
+         started == answer.startTime;
 }
 
 // The cheap check between changes: the same process, and what proved its RAM

@@ -62,8 +62,8 @@ void PlayScenes();
 
 // What the code under test did.
 std::vector<DWORD> WaitsAsked();  // the length of every wait, in order
-int OpenSnapshots();  // created and not yet closed
-DWORD OpenedPid();    // 0 when OpenProcess was never asked
+int OpenSnapshots();              // created and not yet closed
+DWORD OpenedPid();                // 0 when OpenProcess was never asked
 DWORD OpenedAccess();
 bool OpenedInheritable();
 std::vector<ULONG_PTR> Reads();  // base addresses of the reads, in order

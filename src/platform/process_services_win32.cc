@@ -209,7 +209,8 @@ namespace {
   ::SetEvent(StopEvent);
   // Windows ends the process when the handler returns from these: the main
   // thread ends it first, with its own status.
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) ::Sleep(INFINITE);
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+    ::Sleep(INFINITE);
   return TRUE;
 }
 
