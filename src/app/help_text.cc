@@ -92,11 +92,11 @@ std::vector<std::string> WideLines() {
 #ifdef _WIN32
   lines.push_back("The exit code (%errorlevel%) is the address where it is below 4 GiB,");
   lines.push_back("2 where it is higher (read it from the output), 0 if not found;");
+  lines.push_back("0 when --watch ends.");
 #else
   lines.push_back("Exit status: 2 found (the address is on the output), 0 not found,");
-  lines.push_back("1 failure;");
+  lines.push_back("1 failure; 0 when --watch ends.");
 #endif
-  lines.back() += " 0 when --watch ends.";
   return lines;
 }
 

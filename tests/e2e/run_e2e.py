@@ -183,7 +183,7 @@ def case_help(setting):
         status_line = "the address where it is below 4 GiB" if setting["wine"] else "Exit status: 2 found"
         if shown[:2] != HELP_LINES[:2] or usage not in shown or not any(status_line in line for line in shown):
             raise AssertionError("the help text does not name %s or its status: %r" % (own_name, output))
-        if any("Mirvane.exe [" in line or "%errorlevel%)" in line for line in shown):
+        if any("Mirvane.exe [" in line or line == HELP_LINES[-1] for line in shown):
             raise AssertionError("the help text is the 32-bit tool's: %r" % output)
         wanted = output
     else:
