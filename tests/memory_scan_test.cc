@@ -4,6 +4,8 @@
 #include <new>
 #include <optional>
 
+#include "kernel_image.h"
+#include "locator/kernel_area.h"
 #include "locator/memory_scan.h"
 #include "locator/region_scan.h"
 #include "platform/output_lines.h"
@@ -46,11 +48,12 @@ std::string Walk() {
   return text;
 }
 
-// Where the slots show the RAM; NotFound where they show none.
+// Where the slots show the RAM, else where the kernel area does; NotFound where neither does.
 const std::optional<Address> NotFound;
 std::optional<Address> Found() {
   Address ramBase = 0;
-  return EvaluateRamBase(FoundSlots, ramBase) ? std::optional<Address>(ramBase) : NotFound;
+  if (EvaluateRamBase(FoundSlots, ramBase)) return ramBase;
+  return KernelAreaSearch.found ? std::optional<Address>(KernelAreaSearch.ramBase) : NotFound;
 }
 
 // The reads of one region: one whole read at 32 bits, pieces at 64.
@@ -221,6 +224,7 @@ struct ViewsCase {
   // Where not empty: the stretches the 64-bit tools read, in pieces; the 32-bit tool reads each region whole.
   std::vector<Span> read = {};
   std::vector<std::pair<platform::ULONG_PTR, std::string>> bytes = {};  // more bytes put into the target
+  std::vector<platform::ULONG_PTR> kernels = {};  // where a running game's kernel area goes, no marker
 };
 
 // Every other 64 KiB of [base, base + size) read-only, as dirty tracking leaves clean pages.
@@ -255,6 +259,20 @@ ViewsCase Residing(const char* what, std::vector<Placed> regions, std::vector<pl
   residing.read = std::move(read);
   residing.bytes = std::move(bytes);
   return residing;
+}
+
+// A game running without the marker program: its RAM known by the kernel
+// area alone at 64 bits, never at 32. A 64 KiB copy of the kernel area with
+// less than 2 MiB of memory after it is no RAM. Markers seen anywhere keep
+// the marker answer.
+ViewsCase Kernels(const char* what, std::vector<Placed> regions, std::vector<platform::ULONG_PTR> kernels,
+                  std::optional<Address> found, std::vector<platform::ULONG_PTR> rams = {},
+                  std::optional<Address> counted = NotFound, std::vector<Protection> protections = {}) {
+  ViewsCase game{what, std::move(regions), std::move(rams), found};
+  game.kernels = std::move(kernels);
+  game.counted = counted;
+  game.protections = std::move(protections);
+  return game;
 }
 
 // `count` views of one memory, 4 MiB apart, the RAM in the first.
@@ -420,6 +438,24 @@ TEST(ScanEmulatorMemory, MirroredAndWriteProtectedRamAtEachWidth) {
       Residing("a touched stretch read short", {Private(0x01000000, 0x00800000), Private(0x02000000)},
                {0x01200000, 0x02000000}, 0x02000000, {{0x01000000, 0x00200000, fake::Untouched}},
                {{0x01200000, 0x00200000}, {0x02000000, MainRamSize}}, false, 0x01000000),
+      Kernels("a kernel area in a private block, off the page", {Private(0x01000000, 0x01000000)}, {0x01234564},
+              0x01234564),
+      Kernels("a kernel area whose vector crosses a piece boundary", {Private(0x01000000, 0x00400000)},
+              {0x01100000 - 0x88}, 0x01100000 - 0x88),
+      Kernels("four views of one memory with a kernel area from address 0",
+              {View(0, 3), View(0x00200000, 3), View(0x00400000, 3), View(0x00600000, 3)}, {0}, 0),
+      Kernels("two views, a private copy and a 64 KiB partial copy of a kernel area",
+              {View(0x00800000, 7), View(0x00400000, 7), Private(0x00C00000), Private(0x01000000, 0x00400000)},
+              {0x00400000, 0x00C00000, 0x01300000}, 0x00400000),
+      Kernels("two private RAMs with kernel areas", {Private(0x00400000), Private(0x00800000)},
+              {0x00400000, 0x00800000}, NotFound),
+      Kernels("a kernel area where the RAM's 2 MiB can't all be read", {Private(0x00400000, 0x00400000)},
+              {0x00500000}, NotFound, {}, NotFound, {{0x00600000, 0x1000, platform::PAGE_NOACCESS}}),
+      Kernels("the RAM by its markers, a kernel area in other memory",
+              {Private(0x00400000), Private(0x00800000)}, {0x00800000}, 0x00400000, {0x00400000}, 0x00400000),
+      Kernels("markers seen twice, a kernel area in other memory",
+              {Private(0x00400000), Private(0x00800000), Private(0x00C00000)}, {0x00C00000}, NotFound,
+              {0x00400000, 0x00800000}),
   };
   for (const ViewsCase& views : cases) {
     NewTarget();
@@ -438,6 +474,7 @@ TEST(ScanEmulatorMemory, MirroredAndWriteProtectedRamAtEachWidth) {
       fake::SetResidency(pages.address, pages.size, pages.residency);
     if (views.pagemapFails) fake::FailPagemap();
     for (const auto& put : views.bytes) fake::Put(put.first, put.second);
+    for (platform::ULONG_PTR ram : views.kernels) PutKernelArea(ram);
     const int errs = (views.readShort != 0 ? 1 : 0) + (platform::MergesRamViews ? 0 : views.countedOnlyErrs);
     EXPECT_EQ(Walk(), ErrLines(errs)) << views.what;
     EXPECT_EQ(Found(), platform::MergesRamViews ? views.merged : views.counted)
@@ -450,6 +487,49 @@ TEST(ScanEmulatorMemory, MirroredAndWriteProtectedRamAtEachWidth) {
       for (const Placed& region : views.regions) wanted.push_back({region.base, region.size});
     }
     EXPECT_TRUE(ReadSpans() == wanted) << views.what;
+  }
+}
+
+// Each check of the kernel-area rule, broken by one word: no RAM. The rule's
+// other valid forms: another segment, another thread current, another handler.
+TEST(ScanEmulatorMemory, EachCheckOfTheKernelAreaRule) {
+  struct RuleCase {
+    const char* what;
+    std::vector<KernelWord> changed;
+    bool holds;
+  };
+  const std::vector<RuleCase> cases = {
+      {"the whole rule", {}, true},
+      {"addresses in the cached and the user segment", {{0x100, 0x8000E000}, {0x110, 0x0000E030}}, true},
+      {"the third of four threads current", {{0xE020, 0xA000E1B0}, {0xE1B0, 0x4000}}, true},
+      {"an older BIOS's handler", {{0x84, 0x275A0C50}}, true},
+      {"only the vector's 16 bytes", {{0x100, 0}, {0x108, 0}, {0x110, 0}, {0x120, 0}, {0x140, 0}, {0x150, 0}},
+       false},
+      {"not addiu k0", {{0x84, 0x275B0C80}}, false},
+      {"not jr k0", {{0x88, 0x03400009}}, false},
+      {"no nop after it", {{0x8C, 1}}, false},
+      {"exception blocks of another size", {{0x104, 0x24}}, false},
+      {"a process block of another size", {{0x10C, 8}}, false},
+      {"no thread blocks", {{0x114, 0}}, false},
+      {"thread blocks not whole", {{0x114, 0x320}}, false},
+      {"event blocks not whole", {{0x124, 0x1D}}, false},
+      {"file blocks of another size", {{0x144, 0x2C4}}, false},
+      {"an address among the vectors", {{0x140, 0xA0000100}}, false},
+      {"an address past the kernel's 64 KiB", {{0x150, 0xA0010000}}, false},
+      {"an address off the word", {{0x120, 0xA000E332}}, false},
+      {"an address in a segment that shows no RAM", {{0x100, 0xC000E000}}, false},
+      {"the current thread between two blocks", {{0xE020, 0xA000E090}}, false},
+      {"the current thread before the first block", {{0xE020, 0xA000DF70}}, false},
+      {"the current thread past the last block", {{0xE020, 0xA000E330}, {0xE330, 0x4000}}, false},
+      {"the current thread not in use", {{0xE030, 0x1000}}, false},
+  };
+  for (const RuleCase& rule : cases) {
+    NewTarget();
+    fake::AddRegion(0x01000000, 0x00400000, Committed);
+    PutKernelArea(0x01000004, rule.changed);
+    Walk();
+    const bool wanted = platform::FindsRamByKernelArea && rule.holds;
+    EXPECT_EQ(Found(), wanted ? std::optional<Address>(0x01000004) : NotFound) << rule.what;
   }
 }
 

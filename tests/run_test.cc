@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "app/help_text.h"
+#include "app/not_found_reasons.h"
+#include "kernel_image.h"
 #include "app/run.h"
 #include "locator/markers.h"
 #include "locator/memory_scan.h"
@@ -85,6 +87,8 @@ TEST(RunMirvane, HelpAndWrongUsageEndTheRunBeforeAnyProcessIsTouched) {
   EXPECT_EQ(help.err + usage.err, "");
 }
 
+void NoMarker();
+
 TEST(RunMirvane, FoundRamIsPrintedAndCarriedByTheExitStatus) {
   EmulatorWithRam();
   RunOutput found = RunTool({});
@@ -111,6 +115,20 @@ TEST(RunMirvane, FoundRamIsPrintedAndCarriedByTheExitStatus) {
   EXPECT_EQ(atZero.status, platform::ZeroIsAnAddress ? 2 : 0);
   if (platform::ZeroIsAnAddress) {
     EXPECT_EQ(atZero.err, "");
+  }
+  // A game running with no marker program: at 64 bits found by the kernel
+  // area, printed and carried as any RAM, and said once on standard error; at
+  // 32 bits not found, silently.
+  NoMarker();
+  PutKernelArea(0x80400004);
+  const RunOutput game = RunTool({"20"});
+  EXPECT_EQ(game.out, Lines({platform::FindsRamByKernelArea ? "0x80400004" : "0x00000000"}));
+  if (platform::FindsRamByKernelArea) {
+    EXPECT_EQ(game.status, found.status);
+    EXPECT_EQ(game.err, platform::ToolName() + ": " + FoundByKernelAreaNote + "\n");
+  } else {
+    EXPECT_EQ(game.status, 0);
+    EXPECT_EQ(game.err, "");
   }
 }
 
@@ -180,6 +198,12 @@ void TwoCopies() {
   fake::Put(0x90000004, "!StartOfMainRAM!");
   fake::Put(0x90000004 + 0x1FFFF0, "!!EndOfMainRAM!!");
 }
+void TwoKernelAreas() {
+  NoMarker();
+  fake::AddRegion(0x90000000, 0x00400000, platform::MEM_COMMIT);
+  PutKernelArea(0x80400004);
+  PutKernelArea(0x90000000);
+}
 void StartMarkerOnly() {
   EmulatorWithRam();
   fake::Put(0x80400004 + 0x1FFFF0, "not the end.....");
@@ -225,6 +249,13 @@ TEST(RunMirvane, NotFoundComesWithOneReasonLinePerCauseFromTheWideTools) {
        {"PID 20 (emu.exe) holds the start marker 2 times and the end marker 2 times, in memory not shown to "
         "be one RAM: 4 of the sightings lie in the emulator's private memory, as copies of the RAM do: turn "
         "off rewind, run-ahead"}},
+      {"two games' kernel areas",
+       TwoKernelAreas,
+       {"20"},
+       {platform::FindsRamByKernelArea
+            ? "PID 20 (emu.exe) holds no marker, and the console's kernel area 2 times, in memory not shown to be "
+              "one RAM: 2 of the sightings lie in the emulator's private memory, as copies of the RAM do"
+            : NoMarkerReason}},
       {"a start marker alone",
        StartMarkerOnly,
        {"20"},
@@ -298,6 +329,12 @@ TEST(RunMirvane, JsonAnswersCarryEveryField) {
   fake::Put(0x80400004, "not a marker....");
   fake::Put(0x80400004 + 0x1FFFF0, "not a marker....");
   EXPECT_NE(RunTool({"--json"}).out.find("\"views\":[268435456,536870912]"), std::string::npos);
+  // A game running without the marker program, its RAM known by the kernel area.
+  NoMarker();
+  PutKernelArea(0x80400004);
+  EXPECT_NE(RunTool({"--json"}).out.find("\"address\":2151677956,\"address_text\":\"0x80400004\","
+                                         "\"found_by\":\"kernel area\""),
+            std::string::npos);
 }
 
 // The RAM of emu.exe (PID 20) at `base`, in the 4 MiB region there; where
@@ -376,6 +413,26 @@ TEST(WatchRam, JsonLinesAndTheProcessChosen) {
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
   EXPECT_NE(run.out.find("\"address_text\":\"2151677956\""), std::string::npos);
   for (platform::DWORD wait : fake::WaitsAsked()) EXPECT_EQ(wait, 40u);
+}
+
+// A RAM found by the kernel area is checked by the kernel area's words, and
+// the note that says so comes with the line that found it.
+TEST(WatchRam, AKernelAreaIsCheckedByItsOwnWords) {
+  if (!platform::TakesWatchOptions) return;
+  StageRamAt(0);
+  PutKernelArea(0x80400004);
+  fake::KeepScene(3);
+  StageRamAt(0);
+  PutKernelArea(0x90000000);  // a game restarted elsewhere
+  fake::KeepScene(3);
+  fake::PlayScenes();
+  const RunOutput run = RunTool({"--watch", "--json", "20"});
+  const size_t second = run.out.find('\n') + 1;
+  EXPECT_NE(run.out.find("\"address\":2151677956,"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\"address\":2415919104,", second), std::string::npos) << run.out;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+  EXPECT_NE(run.err.find(FoundByKernelAreaNote), std::string::npos);
 }
 
 TEST(WatchRam, WhileNothingIsFoundTheWalkComesAtMostOnceASecond) {

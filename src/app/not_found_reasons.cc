@@ -1,11 +1,15 @@
 #include "app/not_found_reasons.h"
 
+#include "locator/kernel_area.h"
 #include "locator/markers.h"
 #include "locator/memory_scan.h"
 #include "platform/console.h"
 #include "process/process_finder.h"
 
 SearchNotes LastSearch;
+
+const char FoundByKernelAreaNote[] =
+    "the RAM was found by the console's kernel area, as no marker program is running in the emulator";
 
 namespace {
 
@@ -22,6 +26,15 @@ std::string Printable(const std::string& text) {
   return shown;
 }
 
+// Sightings told apart: copies in private memory, or of what else.
+std::string NotOneRam(const std::string& seen, int privateSightings) {
+  const std::string notOne = seen + ", in memory not shown to be one RAM";
+  if (privateSightings == 0) return notOne + " (a copy of it, such as a snapshot?)";
+  return notOne + ": " + std::to_string(privateSightings) +
+         " of the sightings lie in the emulator's private memory, as copies of the RAM do: turn off "
+         "rewind, run-ahead, save states kept in memory and the like in the emulator, and run again";
+}
+
 std::string Times(int count) {
   if (count > MaxSightings) return "more than " + std::to_string(MaxSightings) + " times";
   if (count == 0) return "not at all";
@@ -36,6 +49,11 @@ std::string WalkReason(const std::string& process, bool nameGiven) {
     return "no memory of " + process + " could be read (" + std::to_string(LastWalk.regions) +
            " region(s) tried): it may have ended; else " + platform::RightsAdvice();
   }
+  const int kernels = KernelAreaSearch.sightings;
+  if (starts == 0 && ends == 0 && kernels > 1) {
+    return NotOneRam(process + " holds no marker, and the console's kernel area " + Times(kernels),
+                     KernelAreaSearch.privateSightings);
+  }
   if (starts == 0 && ends == 0) {
     std::string reason = process + " holds no marker" +
                          (LastWalk.shortCopies > 0 ? " where it could be read" : "") +
@@ -46,13 +64,7 @@ std::string WalkReason(const std::string& process, bool nameGiven) {
   }
   const std::string seen =
       process + " holds the start marker " + Times(starts) + " and the end marker " + Times(ends);
-  if (starts > 1 || ends > 1) {
-    const std::string notOne = seen + ", in memory not shown to be one RAM";
-    if (LastWalk.privateSightings == 0) return notOne + " (a copy of it, such as a snapshot?)";
-    return notOne + ": " + std::to_string(LastWalk.privateSightings) +
-           " of the sightings lie in the emulator's private memory, as copies of the RAM do: turn off "
-           "rewind, run-ahead, save states kept in memory and the like in the emulator, and run again";
-  }
+  if (starts > 1 || ends > 1) return NotOneRam(seen, LastWalk.privateSightings);
   return seen + ", not one RAM (2 MiB) apart: is the marker program running?";
 }
 

@@ -22,6 +22,10 @@ struct SearchNotes {
 };
 extern SearchNotes LastSearch;
 
+// What the 64-bit tools say, after the tool's name, where the RAM was found
+// by the console's kernel area.
+extern const char FoundByKernelAreaNote[];
+
 // The reason lines, without line ends, for a run that asked for
 // `emulatorName` and found nothing.
 std::vector<std::string> NotFoundReasons(const std::string& emulatorName);

@@ -7,6 +7,7 @@
 #include "app/not_found_reasons.h"
 #include "app/result_format.h"
 #include "app/watch.h"
+#include "locator/kernel_area.h"
 #include "locator/markers.h"
 #include "locator/memory_scan.h"
 #include "platform/console.h"
@@ -53,6 +54,15 @@ void ExplainNotFound() {
   }
 }
 
+// A script reading standard output sees the answer as ever; a user learns
+// that no marker program was running.
+void NoteFoundByKernelArea() {
+  try {
+    platform::WriteStandardError(platform::ToolName() + ": " + FoundByKernelAreaNote + platform::LineEnd());
+  } catch (...) {
+  }
+}
+
 // A failure outside the search: what could be written is out, the rest goes;
 // a short report follows on standard error.
 int ReportFailure(const char* kind, const char* where, const char* message) {
@@ -93,11 +103,18 @@ int RunMirvane(const std::vector<std::string>& arguments) {
     stage = "searching";
     GuardedSearch();
     RamFound = EvaluateRamBase(FoundSlots, RamBase);
+    // The walk looks for the kernel area only where no marker was seen.
+    const bool byKernelArea = !RamFound && KernelAreaSearch.found;
+    if (byKernelArea) {
+      RamFound = true;
+      RamBase = KernelAreaSearch.ramBase;
+    }
     stage = "writing the result line";
     WriteOutputLine(Settings.Json ? AnswerJson(AnswerOfLastSearch(Settings.EmulatorName), Settings.OutputType)
                                   : FormatResult(RamBase, Settings.OutputType));
     FlushOutput();
     if (!RamFound) ExplainNotFound();
+    if (byKernelArea) NoteFoundByKernelArea();
     return platform::ExitStatusForResult(RamFound, RamBase);
   } catch (const OutputFailure& failure) {
     return ReportFailure("Write error", stage, failure.what());

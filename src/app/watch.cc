@@ -4,6 +4,7 @@
 #include "app/answer_json.h"
 #include "app/not_found_reasons.h"
 #include "app/result_format.h"
+#include "locator/kernel_area.h"
 #include "locator/markers.h"
 #include "locator/memory_scan.h"
 #include "platform/console.h"
@@ -81,7 +82,7 @@ bool StillHolds(const Answer& answer) {
   if (!SameProcessRuns(answer)) return false;
   switch (answer.foundBy) {
     case FoundByMarkers: return RamMarkersStillAt(WalkedProcess, answer.address);
-    case FoundByKernelArea: return false;  // walked again, until a check of its own words exists
+    case FoundByKernelArea: return KernelAreaAt(WalkedProcess, answer.address);
   }
   return false;
 }
@@ -92,6 +93,8 @@ void Show(const Answer& answer) {
   FlushOutput();
   std::string text;
   for (const std::string& reason : answer.reasons) text += reason + platform::LineEnd();
+  if (answer.found && answer.foundBy == FoundByKernelArea)
+    text = platform::ToolName() + ": " + FoundByKernelAreaNote + platform::LineEnd();
   if (!text.empty()) platform::WriteStandardError(text);
 }
 

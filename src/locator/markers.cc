@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "locator/kernel_area.h"
+
 const char MarkerTable[MarkerCount][MarkerLength + 1] = {
     "!StartOfMainRAM!",
     "!!EndOfMainRAM!!",
@@ -10,7 +12,7 @@ const char MarkerTable[MarkerCount][MarkerLength + 1] = {
 };
 
 std::uint32_t MarkerWords[MarkerCount][4];
-std::uint32_t FirstWords[LastMarkerIndex + 1];
+std::uint32_t FirstWords[LastMarkerIndex + 2];
 int FirstWordCount;
 Address FoundSlots[MarkerCount];
 Address Sightings[LastMarkerIndex + 1][MaxSightings];
@@ -32,17 +34,20 @@ void BuildMarkerWords() {
     while (seen < FirstWordCount && FirstWords[seen] != MarkerWords[m][0]) ++seen;
     if (seen == FirstWordCount) FirstWords[FirstWordCount++] = MarkerWords[m][0];
   }
+  if (platform::FindsRamByKernelArea) FirstWords[FirstWordCount++] = KernelVectorFirstWord;
 }
 
 void ClearFoundSlots() {
   for (Address& slot : FoundSlots) slot = NotSeen;
   for (int& count : SightingCounts) count = 0;
+  ClearKernelAreaSearch();
 }
 
 HitsMark MarkHits() {
   HitsMark mark;
   std::memcpy(mark.slots, FoundSlots, sizeof FoundSlots);
   std::memcpy(mark.sightingCounts, SightingCounts, sizeof SightingCounts);
+  mark.kernelCandidateCount = KernelCandidateCount;
   return mark;
 }
 
@@ -50,6 +55,7 @@ HitsMark MarkHits() {
 void RewindHits(const HitsMark& mark) {
   std::memcpy(FoundSlots, mark.slots, sizeof FoundSlots);
   std::memcpy(SightingCounts, mark.sightingCounts, sizeof SightingCounts);
+  KernelCandidateCount = mark.kernelCandidateCount;
 }
 
 void RecordHit(int m, Address address) {

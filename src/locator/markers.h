@@ -24,9 +24,10 @@ extern const char MarkerTable[MarkerCount][MarkerLength + 1];
 // MarkerWords[m][k]: bytes 4k..4k+3 of marker m as a little-endian word.
 extern std::uint32_t MarkerWords[MarkerCount][4];
 
-// The distinct first words of the searched markers, FirstWordCount of them: a
-// step whose first word is none of these holds no searched marker.
-extern std::uint32_t FirstWords[LastMarkerIndex + 1];
+// The distinct first words of the searched markers, and of the kernel's
+// exception vector where the build looks for it, FirstWordCount of them: a
+// step whose first word is none of these holds nothing the scan looks for.
+extern std::uint32_t FirstWords[LastMarkerIndex + 2];
 extern int FirstWordCount;
 
 // Per marker: NotSeen, AmbiguousHit seen more than once, else the one address.
@@ -43,10 +44,11 @@ extern int SightingCounts[LastMarkerIndex + 1];
 struct HitsMark {
   Address slots[MarkerCount];
   int sightingCounts[LastMarkerIndex + 1];
+  int kernelCandidateCount;
 };
 
 void BuildMarkerWords();
-// Clears the slots and the sightings.
+// Clears the slots and the sightings, of the markers and of the kernel area.
 void ClearFoundSlots();
 HitsMark MarkHits();
 void RewindHits(const HitsMark& mark);

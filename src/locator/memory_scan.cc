@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "locator/kernel_area.h"
 #include "locator/ram_views.h"
 #include "locator/region_scan.h"
 #include "platform/output_lines.h"
@@ -26,10 +27,6 @@ const SIZE_T PieceOffset = 64;
 // The longest stretch of touched pages asked for at once, read in pieces: one
 // question per 64 MiB costs little, and an answer is never far ahead of the reads.
 const SIZE_T LongestTouchedStretch = 0x4000000;
-
-// Protections under which a page can be read; PAGE_GUARD makes any of them fault.
-const DWORD ReadableProtections = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                                  PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 
 // A stretch of the target copied and scanned as one: a region, or where the
 // build joins them, consecutive readable regions of one allocation.
@@ -161,6 +158,7 @@ void ScanEmulatorMemory(DWORD pid) {
   ScanAddressSpace(handle);
   // After a walk that ended, not one cut short by a failure.
   MergeViewsOfOneRam(handle);
+  if (SightingCounts[0] == 0 && SightingCounts[1] == 0) FindRamByKernelArea(handle);
 }
 
 bool RamMarkersStillAt(HANDLE handle, Address ramBase) {

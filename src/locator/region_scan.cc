@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "locator/kernel_area.h"
+
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
 #define MIRVANE_HAVE_X86_SCANS 1
@@ -24,16 +26,20 @@ std::uint32_t WordAt(const unsigned char* p) {
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-// Tries every searched marker at one offset, in marker order; a marker is left
-// at its first unequal word.
-void TryMarkersAt(const unsigned char* buffer, std::size_t offset, Address base) {
+// Tries every searched marker at one offset, in marker order (a marker is
+// left at its first unequal word), then the kernel's exception vector where
+// the build looks for it. `size`: the copy's.
+void TryMarkersAt(const unsigned char* buffer, std::size_t size, std::size_t offset, Address base) {
   const unsigned char* p = buffer + offset;
+  const std::uint32_t first = WordAt(p);
   for (int m = 0; m <= LastMarkerIndex; ++m) {
-    if (WordAt(p) == MarkerWords[m][0] && WordAt(p + 4) == MarkerWords[m][1] &&
-        WordAt(p + 8) == MarkerWords[m][2] && WordAt(p + 12) == MarkerWords[m][3]) {
+    if (first == MarkerWords[m][0] && WordAt(p + 4) == MarkerWords[m][1] && WordAt(p + 8) == MarkerWords[m][2] &&
+        WordAt(p + 12) == MarkerWords[m][3]) {
       RecordHit(m, base + static_cast<Address>(offset));
     }
   }
+  if (platform::FindsRamByKernelArea && first == KernelVectorFirstWord)
+    TryKernelVectorAt(p, size - offset, base + static_cast<Address>(offset));
 }
 
 // The offsets tried run from 0 while offset < size - 15.
@@ -167,7 +173,7 @@ const char* ScanPathName(ScanPath path) {
 
 void ScanRegionBufferPlain(const unsigned char* buffer, std::size_t size, Address base) {
   const std::size_t limit = ScanLimit(size);
-  for (std::size_t offset = 0; offset < limit; offset += 4) TryMarkersAt(buffer, offset, base);
+  for (std::size_t offset = 0; offset < limit; offset += 4) TryMarkersAt(buffer, size, offset, base);
 }
 
 // Blocks without a candidate step are passed over; the block where they stop,
@@ -179,7 +185,7 @@ void ScanRegionBufferBy(ScanPath path, const unsigned char* buffer, std::size_t 
   while (offset < limit) {
     offset = SkipBlocks(path, buffer, offset, limit);
     const std::size_t end = std::min(offset + BlockBytes, limit);
-    for (; offset < end; offset += 4) TryMarkersAt(buffer, offset, base);
+    for (; offset < end; offset += 4) TryMarkersAt(buffer, size, offset, base);
   }
 }
 

@@ -6,7 +6,9 @@
 // mapped more than once, as one sighting of the RAM (the view a user can
 // write, where private copies lie beside it), find a RAM at address 0, say on
 // standard error why the answer is 0, read only the pages the system shows
-// may have been written, and take --watch, --interval and --json. The native
+// may have been written, where no marker was seen at all, find the RAM of a
+// game running without the marker program by the console kernel's structures
+// in its first 64 KiB, and take --watch, --interval and --json. The native
 // build also compiles its unit tests at 32 bits (MIRVANE_ADDRESS_BITS=32), so
 // the rules of both widths are tested on every machine.
 #pragma once
@@ -38,6 +40,8 @@ const bool ExplainsNotFound = false;
 const bool ZeroIsAnAddress = false;
 // Every page of a qualifying region is read, whether or not it was ever touched.
 const bool ReadsOnlyTouchedPages = false;
+// Only the markers tell where the RAM is.
+const bool FindsRamByKernelArea = false;
 // The command line is "[name | pid] [/type]" and no more: "--watch" and the
 // like are names, as any other argument.
 const bool TakesWatchOptions = false;
@@ -64,6 +68,10 @@ const bool ZeroIsAnAddress = true;
 // its own: only the pages the system shows may have been written are read,
 // where it can tell (Linux), so the target is left as it was found.
 const bool ReadsOnlyTouchedPages = true;
+// A game running without the marker program leaves the console kernel's
+// vector and tables in the first 64 KiB of the RAM: where no marker was seen,
+// they tell the RAM instead.
+const bool FindsRamByKernelArea = true;
 // Trackers run for hours beside the emulator: --watch keeps following the
 // RAM, --json answers for programs, each on a line of its own.
 const bool TakesWatchOptions = true;
