@@ -253,7 +253,8 @@ TEST(RunMirvane, NotFoundComesWithOneReasonLinePerCauseFromTheWideTools) {
        TwoKernelAreas,
        {"20"},
        {platform::FindsRamByKernelArea
-            ? "PID 20 (emu.exe) holds no marker, and the console's kernel area 2 times, in memory not shown to be "
+            ? "PID 20 (emu.exe) holds no marker, and the console's kernel area 2 times, in memory not shown "
+              "to be "
               "one RAM: 2 of the sightings lie in the emulator's private memory, as copies of the RAM do"
             : NoMarkerReason}},
       {"a start marker alone",
@@ -332,8 +333,9 @@ TEST(RunMirvane, JsonAnswersCarryEveryField) {
   // A game running without the marker program, its RAM known by the kernel area.
   NoMarker();
   PutKernelArea(0x80400004);
-  EXPECT_NE(RunTool({"--json"}).out.find("\"address\":2151677956,\"address_text\":\"0x80400004\","
-                                         "\"found_by\":\"kernel area\""),
+  EXPECT_NE(RunTool({"--json"})
+                .out.find("\"address\":2151677956,\"address_text\":\"0x80400004\","
+                          "\"found_by\":\"kernel area\""),
             std::string::npos);
 }
 

@@ -61,8 +61,9 @@ bool AccessibleThroughout(HANDLE handle, Address from, SIZE_T size, DWORD protec
   return true;
 }
 
-bool ChooseViewOfOneRam(HANDLE handle, const Address* starts, int startCount, const Address* ends, int endCount,
-                        Address& chosen, int& privateSightings, std::vector<Address>* viewsChosen) {
+bool ChooseViewOfOneRam(HANDLE handle, const Address* starts, int startCount, const Address* ends,
+                        int endCount, Address& chosen, int& privateSightings,
+                        std::vector<Address>* viewsChosen) {
   SortedSightings views;
   SortedSightings viewEnds;
   SortSightings(handle, starts, startCount, views);
