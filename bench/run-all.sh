@@ -90,7 +90,7 @@ python3 bench/e2e_bench.py --build build/bench-native "${e2e_options[@]}" --json
 
 echo "=== native: --watch" >&2
 python3 bench/watch_bench.py --tool build/bench-native/Mirvane --standin build/bench-native/bench/watch_standin \
-  --json "$results/watch.json" > "$results/watch.md"
+  --pcsxr build/bench-native/tessil/TESSIL.EXE --json "$results/watch.json" > "$results/watch.md"
 
 echo "=== report (also in $results/report.md)" >&2
 { python3 bench/report.py "$results"; echo; cat "$results/watch.md"; } | tee "$results/report.md"
