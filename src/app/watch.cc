@@ -103,8 +103,7 @@ Answer Ended(const Answer& last) {
   Answer ended;
   ended.pid = last.pid;
   ended.name = last.name;
-  ended.reasons = {platform::ToolName() + ": PID " + std::to_string(last.pid) + " (" + last.name +
-                   ") has ended"};
+  ended.reasons = {EndedReason(last.pid, last.name)};
   return ended;
 }
 
