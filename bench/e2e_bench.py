@@ -15,12 +15,23 @@ and prints the medians of the times and of the ratios within each round. The
 sparse target is read by the pieces and by Mirvane only (a whole copy of it
 would need its size in memory, and scanmem takes minutes over it).
 
+At the largest size, one more target ("kernel") holds the markers, or, told
+so between runs, a running game's kernel area in their place: in each round
+Mirvane finds the RAM by the markers and by the kernel area in the same
+memory, and the ratio of the two times is what the search without the marker
+program costs beside the search with it.
+
 Two more kinds of target are timed by the pieces and Mirvane only:
   mappings  for each count in --mappings, a target whose --mappings-ram-mib MiB
             (one region) lie beside that many small mappings, each split by a
             read-only page into three maps lines; all counts are started at
             once and take turns, so the growth of Mirvane's time from the
             smallest count to the largest is a ratio within rounds too
+  scattered for each count in --scattered, a target whose --mappings-ram-mib
+            MiB lie beside one mapping shown as that many maps lines, only
+            every other page of it written (its touched pages lie apart):
+            Mirvane and the touched-pages limit in turns, then the pieces
+            (a read of every page makes the pagemap show them all present)
   pcsxr     with --pcsxr TESSIL.EXE, Debian's 64-bit pcsxr running the marker
             program, started as the emulator test starts it (headless under
             Xvfb, its built-in BIOS, its interpreter)
@@ -223,6 +234,38 @@ def measure_target(build, kind, options, size_mib, region_mib, rounds, scanmem_r
     return result
 
 
+def measure_kernel(build, size_mib, region_mib, rounds, timeout):
+    """One target whose RAM holds the markers or, told so, a kernel area only:
+    in each round Mirvane finds it both ways in the same memory, with the piecewise copy beside them."""
+    target, address = start_target(build, [], size_mib, region_mib)
+    subject = Subject(build, target.pid, address, ["pieces", "mirvane"])
+    kernel_times = []
+
+    def switch(to):
+        target.stdin.write(to + "\n")
+        target.stdin.flush()
+        if target.stdout.readline().strip() != "OK":
+            sys.exit("bulk_target did not put the %s in place" % to)
+
+    try:
+        run_measured(subject.commands["pieces"])  # a first pass, untimed
+        for _ in range(rounds):
+            subject.run("pieces", timeout)
+            subject.run("mirvane", timeout)
+            switch("kernel")
+            subject.run("mirvane", timeout)
+            kernel_times.append(subject.times["mirvane"].pop())
+            switch("markers")
+    finally:
+        stop_target(target)
+    result = {"kind": "kernel", "size_mib": size_mib, "region_mib": region_mib, "rounds": rounds}
+    result.update(subject.figures())
+    pairs = [(k, m) for k, m in zip(kernel_times, subject.times["mirvane"]) if k and m]
+    result["ratio"]["kernel_to_markers"] = statistics.median(k / m for k, m in pairs) if pairs else None
+    result["kernel_median"] = median(kernel_times)
+    return result
+
+
 def measure_untouched(build, gib, rounds, timeout):
     """The RAM's 4 MiB region beside `gib` GiB never touched: Mirvane and the
     touched-pages limit in turns, then the copy of everything. A read of a
@@ -265,6 +308,20 @@ def measure_mappings(build, counts, ram_mib, rounds, timeout):
         results[-1]["growth"] = {"from_mappings": counts[0], "ratio": growth,
                                  "timed_out": bool(largest.timed_out or smallest.timed_out)}
     return results
+
+
+def measure_scattered(build, count, ram_mib, rounds, timeout):
+    target, address = start_target(build, ["--scattered", str(count)], ram_mib, ram_mib)
+    subject = Subject(build, target.pid, address, ["touched", "mirvane", "pieces"])
+    try:
+        take_turns([subject], rounds, timeout, only=("touched", "mirvane"))
+        for _ in range(rounds):
+            subject.run("pieces", timeout)
+    finally:
+        stop_target(target)
+    result = {"kind": "scattered", "scattered": count, "size_mib": ram_mib, "region_mib": ram_mib, "rounds": rounds}
+    result.update(subject.figures())
+    return result
 
 
 def measure_pcsxr(build, tessil_exe, rounds, timeout):
@@ -357,6 +414,9 @@ def target_label(r):
     if r["kind"] == "mappings":
         return "%d MiB in one region beside %s small mappings, each split by a read-only page" % (
             r["size_mib"], "{:,}".format(r["mappings"]))
+    if r["kind"] == "scattered":
+        return "%d MiB in one region beside one mapping of %s maps lines, every other page touched" % (
+            r["size_mib"], "{:,}".format(r["scattered"]))
     if r["kind"] == "pcsxr":
         return "Debian's pcsxr (amd64) running TESSIL.EXE"
     if r["kind"] == "untouched":
@@ -402,7 +462,7 @@ def table_lines(results):
 def walk_table_lines(results):
     """The Markdown table of the targets with many mappings and of the real
     emulator, where the walk costs more than the copy; empty without them."""
-    rows = [r for r in results if r["kind"] in ("mappings", "pcsxr")]
+    rows = [r for r in results if r["kind"] in ("mappings", "scattered", "pcsxr")]
     if not rows:
         return []
     lines = ["| target | maps lines | what the limit copies | piecewise copy limit | Mirvane "
@@ -461,6 +521,8 @@ def main():
     parser.add_argument("--mappings", default="4000,16000",
                         help="counts of small mappings, comma-separated, smallest first (empty: none)")
     parser.add_argument("--mappings-ram-mib", type=int, default=64, help="the region beside the small mappings")
+    parser.add_argument("--scattered", default="8000,32000",
+                        help="maps lines of the mapping whose touched pages lie apart, comma-separated (empty: none)")
     parser.add_argument("--untouched-gib", default="4,16",
                         help="sizes of the never-touched region beside the RAM, comma-separated (empty: none)")
     parser.add_argument("--pcsxr", metavar="TESSIL.EXE", help="also time Debian's pcsxr running this marker program")
@@ -490,9 +552,15 @@ def main():
         print("e2e: %d MiB, %s ..." % (size, kind), file=sys.stderr, flush=True)
         add([measure_target(args.build, kind, options, size, args.region_mib, args.rounds,
                             min(args.scanmem_rounds, args.rounds), args.timeout)])
+    if sizes:
+        print("e2e: %d MiB, a kernel area beside markers, in turns ..." % max(sizes), file=sys.stderr, flush=True)
+        add([measure_kernel(args.build, max(sizes), args.region_mib, args.rounds, args.timeout)])
     if counts:
         print("e2e: %s small mappings, in turns ..." % " and ".join(map(str, counts)), file=sys.stderr, flush=True)
         add(measure_mappings(args.build, counts, args.mappings_ram_mib, args.rounds, args.timeout))
+    for count in [int(s) for s in args.scattered.split(",") if s]:
+        print("e2e: beside %d maps lines touched on every other page ..." % count, file=sys.stderr, flush=True)
+        add([measure_scattered(args.build, count, args.mappings_ram_mib, args.rounds, args.timeout)])
     for gib in [int(s) for s in args.untouched_gib.split(",") if s]:
         print("e2e: beside %d GiB never touched ..." % gib, file=sys.stderr, flush=True)
         add([measure_untouched(args.build, gib, args.rounds, args.timeout)])

@@ -27,6 +27,7 @@ SCANMEM_TARGET = 25.0    # end to end at least this many times faster than scanm
 TARGET_SIZE_MIB = 2048   # where the end-to-end targets are set
 RSS_LIMIT_MIB = 32       # peak memory below this, the sparse target and many mappings included
 GROWTH_TARGET = 5.0      # Mirvane's time beside the most small mappings at most this many times beside the fewest
+KERNEL_TARGET = 1.1      # the search by the kernel area at most this many times the search by the markers, same memory
 # Beside memory never touched, and in pcsxr freshly started: how much a Mirvane
 # run may grow the target (VmRSS), and Mirvane's time at most this share of
 # the copy of everything's.
@@ -116,7 +117,40 @@ def fastest_piece_rate(results):
     if not os.path.exists(path):
         return None
     medians, _ = scan_medians(path)
-    return max(rate for (name, size), rate in medians.items() if name.startswith("BM_Scan/") and size == 1 << 20)
+    return max(rate for (name, size), rate in medians.items()
+               if name.startswith("BM_Scan/") and not name.endswith("-markers-only") and size == 1 << 20)
+
+
+def kernel_word_lines(results):
+    """The fastest path's scan with the kernel vector's word in the block compare, beside it without."""
+    path = os.path.join(results, "scan-native.json")
+    if not os.path.exists(path):
+        return []
+    medians, _ = scan_medians(path)
+    lines = []
+    for (name, size), rate in sorted(medians.items()):
+        if not name.endswith("-markers-only"):
+            continue
+        full = medians.get((name[:-len("-markers-only")], size))
+        if full:
+            lines.append("- scan of %s by %s: %.1f GB/s with the kernel vector's word, %.1f GB/s for the markers "
+                         "alone (%.2f× the time)" % (dict(SCAN_BUFFERS).get(size, "%d bytes" % size),
+                                                    name.split("/")[1][:-len("-markers-only")], full / 1e9,
+                                                    rate / 1e9, rate / full))
+    return lines
+
+
+def kernel_checks(e2e):
+    """The search without the marker program beside the search with it, on the same memory."""
+    checks = []
+    for r in e2e:
+        if r["kind"] != "kernel":
+            continue
+        value = r["ratio"].get("kernel_to_markers")
+        checks.append("- %s: %d MiB: Mirvane finding the RAM by the kernel area at most %g× its time finding it by "
+                      "the markers: %s" % (verdict(value is not None and value <= KERNEL_TARGET), r["size_mib"],
+                                           KERNEL_TARGET, "%.2f×" % value if value is not None else "not measured"))
+    return checks
 
 
 def scan_share_lines(e2e, piece_rate):
@@ -222,6 +256,9 @@ def walk_checks(e2e):
             mappings[-1]["mappings"], mappings[0]["mappings"]) % (
             verdict(value is not None and value <= GROWTH_TARGET), GROWTH_TARGET, shown))
     for r in e2e:
+        if r["kind"] == "scattered":
+            checks.append(limit_check("beside {:,} maps lines touched on every other page".format(r["scattered"]),
+                                      r["ratio"]["mirvane_to_pieces"], r))
         if r["kind"] != "pcsxr":
             continue
         if r.get("not_run"):
@@ -263,6 +300,7 @@ def main():
               "medians). The walk scans each 1 MiB piece just after copying it, so the piece is in the cache:", ""]
     scan_table, checks = scan_lines(results)
     lines += scan_table
+    lines += [""] + kernel_word_lines(results)
     piece_rate = fastest_piece_rate(results)
 
     e2e_path = os.path.join(results, "e2e.json")
@@ -274,6 +312,7 @@ def main():
         checks += bulk_checks([r for r in e2e if r["kind"] in ("low", "high", "sparse")])
         checks += walk_checks(e2e)
         checks += untouched_checks(e2e)
+        checks += kernel_checks(e2e)
     else:
         checks.append("- %s: end-to-end benchmark not run" % verdict(False))
 

@@ -715,6 +715,23 @@ void CheckReadsOfMappingChild(HANDLE process) {
   EXPECT_EQ(0x1000u, ReadInto(process, ReadWriteBase + ReadWriteSize - 0x1000, across, platform::FALSE));
   std::vector<char> none(NoAccessSize);
   EXPECT_EQ(0u, ReadInto(process, NoAccessBase, none, platform::FALSE));
+  // Stretches apart, each to its own place; they stop at the first that runs short.
+  std::uint32_t first[4] = {};
+  std::uint32_t later[2] = {};
+  std::vector<char> unreadable(0x2000);
+  const platform::MEMORY_STRETCH stretches[] = {
+      {ReadWriteBase, sizeof first, first},
+      {ReadWriteBase + 0x1000, sizeof later, later},
+      {ReadWriteBase + ReadWriteSize - 0x1000, unreadable.size(), unreadable.data()},
+      {ReadWriteBase, sizeof first, later},
+  };
+  SIZE_T scattered = 0;
+  EXPECT_EQ(platform::TRUE, platform::ReadProcessMemoryStretches(process, stretches, 2, &scattered));
+  EXPECT_EQ(sizeof first + sizeof later, scattered);
+  EXPECT_TRUE(first[0] == PatternWord(0) && first[3] == PatternWord(3) && later[1] == PatternWord(0x401));
+  EXPECT_EQ(platform::FALSE, platform::ReadProcessMemoryStretches(process, stretches, 4, &scattered));
+  EXPECT_EQ(sizeof first + sizeof later + 0x1000, scattered);
+  EXPECT_EQ(PatternWord(0x401), later[1]);
   std::vector<char> file(FileMappingSize);
   ASSERT_EQ(FilePagesSize, ReadInto(process, FileBase, file, platform::FALSE));
   bool fileMatches = true;

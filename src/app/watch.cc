@@ -5,6 +5,7 @@
 #include "app/not_found_reasons.h"
 #include "app/result_format.h"
 #include "locator/kernel_area.h"
+#include "locator/kernel_search.h"
 #include "locator/markers.h"
 #include "locator/memory_scan.h"
 #include "platform/console.h"

@@ -5,18 +5,18 @@
 //   0x80   the exception vector: lui k0,0; addiu k0,k0,handler; jr k0; nop
 //   0x100  the table of tables: (address, size) of ExCB, PCB, TCB, EvCB, FCB, DCB
 //   PCB    a word pointing at the current thread's TCB, which is in use (0x4000)
-// Where no marker was seen at all, the walk notes where the vector lies and,
-// after it, checks the rest in the target and chooses among what holds as
-// among the views and copies of a RAM found by its markers.
+// This is the rule on the bytes, and where the scan notes the vector;
+// kernel_search.h checks the rest in the target after the walk.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "locator/markers.h"
-#include "platform/process_services.h"
 
 const Address KernelVectorOffset = 0x80;
+// The vector and the table of tables, read as one: RAM offsets 0x80 to 0x157.
+const std::size_t KernelHeadBytes = 0x158 - KernelVectorOffset;
 // The exception vector's first word: one more word for the scan's block compare.
 const std::uint32_t KernelVectorFirstWord = 0x3C1A0000;
 
@@ -43,10 +43,18 @@ void ClearKernelAreaSearch();
 // too where the copy reaches it.
 void TryKernelVectorAt(const unsigned char* at, std::size_t available, Address address);
 
-// After a walk in which no marker was seen: checks each candidate in the
-// target and chooses the RAM among those that hold. Does nothing where the
-// build finds the RAM by its markers alone (platform/address_width.h).
-void FindRamByKernelArea(platform::HANDLE handle);
+// Where in the RAM a kernel address lies, the segment bits (cached, uncached,
+// user) taken off.
+std::uint32_t KernelPhysical(std::uint32_t address);
 
-// Whether the target holds a kernel area of a running game in a RAM at `ramBase`.
-bool KernelAreaAt(platform::HANDLE handle, Address ramBase);
+// `head`: KernelHeadBytes of the RAM from the vector on. Whether the vector
+// holds, and whether each table's address lies in the kernel area and its
+// size is one such a table has.
+bool KernelVectorHolds(const unsigned char* head);
+bool KernelTablesHold(const unsigned char* head);
+// Where in the RAM the word that points at the current thread lies.
+std::uint32_t CurrentThreadPointerAt(const unsigned char* head);
+// Whether `current`, read there, points at one of the thread blocks.
+bool CurrentThreadIsABlock(const unsigned char* head, std::uint32_t current);
+// A running game's current thread is in use: the first word of its block.
+const std::uint32_t ThreadInUse = 0x4000;

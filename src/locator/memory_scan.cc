@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "locator/kernel_area.h"
+#include "locator/kernel_search.h"
 #include "locator/ram_views.h"
 #include "locator/region_scan.h"
 #include "platform/output_lines.h"
@@ -52,70 +52,138 @@ bool Continues(const ReadRun& run, const MEMORY_BASIC_INFORMATION& region) {
 // How much of a run one read takes: all of it where runs are read whole.
 SIZE_T PieceSize(SIZE_T runSize) { return ReadPieceSize == 0 ? runSize : std::min(runSize, ReadPieceSize); }
 
-// Where, from `done` on, the run's next stretch to read lies: [done, until)
-// after passing over what needs no reading (`tells` turns false, and the rest
-// of the run is the stretch, where the system can't tell); false where
-// nothing more of the run needs reading.
-//
 // A page of a private mapping that the system shows neither in memory nor
 // swapped out was never written: memory of no file reads as zeros there, a
-// file's private mapping as the file's own bytes. Neither can hold a marker:
-// the marker program builds them at run time, no file holds them, and they
-// hold no zero byte. Reading such a page would make the system map a page
-// there for the target (a file's read from disk first): passing it over
-// leaves the target as big as it was. No marker lies across a page passed
-// over, so the bytes carried over are dropped there. Pages of shared mappings
-// may be in memory through another view, so the system counts them all as
-// touched; where it can't tell at all, the rest of the run is read.
-bool NextStretch(HANDLE handle, const ReadRun& run, bool& tells, SIZE_T& done, SIZE_T& until,
-                 SIZE_T& carried) {
-  if (!tells || done < until) return true;
+// file's private mapping as the file's own bytes. Neither can hold a marker
+// (the marker program builds them at run time, no file holds them, and they
+// hold no zero byte) nor a running game's kernel area. Reading such a page
+// would make the system map a page there for the target (a file's read from
+// disk first): passing it over leaves the target as big as it was. Pages of
+// shared mappings may be in memory through another view, so the system counts
+// them all as touched; where it can't tell at all, the rest of the run is read.
+//
+// What is known of the run's touched pages: the stretch found and not yet
+// read, [pendingStart, pendingEnd) in run offsets (none where equal; from the
+// run's end where no touched page is left).
+struct TouchedPages {
+  bool tells;  // false once the system can't tell: then every page is read
+  SIZE_T pendingStart;
+  SIZE_T pendingEnd;
+};
+
+// The most stretches one piece is read in: a 1 MiB piece of 4 KiB pages,
+// every other one touched, has 128.
+const int MostPartsPerPiece = 256;
+
+// Part of a piece to read, in run offsets.
+struct PiecePart {
+  SIZE_T from;
+  SIZE_T to;
+};
+
+// Finds the stretch of touched pages from `from` on; false where the system
+// can't tell, or gives an answer that doesn't fit the run.
+bool FindPendingStretch(HANDLE handle, const ReadRun& run, SIZE_T from, TouchedPages& touched) {
   ULONG_PTR stretchBase = 0;
   SIZE_T stretchSize = 0;
-  const ULONG_PTR from = run.base + done;
-  if (FindTouchedPages(handle, from, run.size - done, LongestTouchedStretch, &stretchBase, &stretchSize) ==
-          FALSE ||
-      stretchBase < from || stretchBase - from > run.size - done ||
-      stretchSize > run.size - done - (stretchBase - from)) {
-    // Can't tell (or an answer that doesn't fit the run): the rest is read.
-    tells = false;
-    until = run.size;
-    return true;
+  if (FindTouchedPages(handle, run.base + from, run.size - from, LongestTouchedStretch, &stretchBase,
+                       &stretchSize) == FALSE ||
+      stretchBase < run.base + from || stretchBase - run.base > run.size ||
+      stretchSize > run.size - (stretchBase - run.base)) {
+    touched.tells = false;
+    return false;
   }
-  if (stretchSize == 0) return false;
-  if (stretchBase != from) carried = 0;
-  done += stretchBase - from;
-  until = done + stretchSize;
+  touched.pendingStart = stretchSize == 0 ? run.size : stretchBase - run.base;
+  touched.pendingEnd = stretchSize == 0 ? run.size : touched.pendingStart + stretchSize;
   return true;
+}
+
+// The parts of the next piece, from `done` on, at most `piece` bytes: all of
+// it, or where the system tells touched pages, the stretches of them that lie
+// in it, `done` moved on to the first (where pages before it were never
+// touched). Returns where the piece ends (`done` and no parts where no touched
+// page is left).
+SIZE_T GatherPiece(HANDLE handle, const ReadRun& run, SIZE_T piece, TouchedPages& touched, SIZE_T& done,
+                   PiecePart* parts, int& count) {
+  count = 0;
+  if (touched.tells && touched.pendingStart == touched.pendingEnd) FindPendingStretch(handle, run, done, touched);
+  if (!touched.tells) {
+    parts[count++] = {done, std::min(run.size, done + piece)};
+    return parts[0].to;
+  }
+  if (touched.pendingStart >= run.size) return done;
+  done = touched.pendingStart;
+  const SIZE_T pieceEnd = std::min(run.size, done + piece);
+  for (;;) {
+    parts[count++] = {touched.pendingStart, std::min(touched.pendingEnd, pieceEnd)};
+    if (touched.pendingEnd > pieceEnd) {
+      touched.pendingStart = pieceEnd;  // the rest is the next piece's
+      break;
+    }
+    const SIZE_T after = touched.pendingEnd;
+    touched.pendingStart = after;  // none pending
+    if (after == pieceEnd || count == MostPartsPerPiece) break;
+    if (!FindPendingStretch(handle, run, after, touched)) {
+      // Can't tell any more: the rest of the piece is read with the rest of the run.
+      parts[count++] = {after, pieceEnd};
+      break;
+    }
+    if (touched.pendingStart >= pieceEnd) break;
+  }
+  return parts[count - 1].to;
+}
+
+// Reads the parts of the piece that starts at `done` to their places from
+// `pieceStart`, in one call; the pages between them read as zeros, as the
+// target reads pages it never touched. False where any comes back short.
+bool ReadPiece(HANDLE handle, const ReadRun& run, SIZE_T done, const PiecePart* parts, int count,
+               unsigned char* pieceStart) {
+  // Reset for every read, so a read that fails without a count never passes for a full one.
+  SIZE_T bytesRead = 0;
+  SIZE_T wanted = 0;
+  if (count == 1) {
+    wanted = parts[0].to - parts[0].from;
+    ReadProcessMemory(handle, run.base + parts[0].from, pieceStart + (parts[0].from - done), wanted, &bytesRead);
+    return bytesRead == wanted;
+  }
+  MEMORY_STRETCH stretches[MostPartsPerPiece];
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) std::memset(pieceStart + (parts[i - 1].to - done), 0, parts[i].from - parts[i - 1].to);
+    stretches[i] = {run.base + parts[i].from, parts[i].to - parts[i].from, pieceStart + (parts[i].from - done)};
+    wanted += stretches[i].size;
+  }
+  ReadProcessMemoryStretches(handle, stretches, count, &bytesRead);
+  return bytesRead == wanted;
 }
 
 // Reads the run piece by piece to `pieceStart`, each piece behind the bytes
 // carried over from the one before (room for them lies just before it), and
 // scans what the buffer holds: the same steps, hits and order as one whole
-// copy. Where the build reads only touched pages, pieces end where a stretch
-// of them ends. Returns false, with no hits of this run kept, when any piece
-// comes back short.
+// copy in which the pages never touched read as zeros. No marker lies across
+// pages passed over, so the bytes carried over are dropped there. Returns
+// false, with no hits of this run kept, when any piece comes back short.
 bool CopyAndScanPieces(HANDLE handle, const ReadRun& run, unsigned char* pieceStart, SIZE_T piece) {
   const HitsMark before = MarkHits();
   SIZE_T carried = 0;
-  bool tells = ReadsOnlyTouchedPages;
-  SIZE_T until = tells ? 0 : run.size;  // where the stretch being read ends
+  TouchedPages touched = {ReadsOnlyTouchedPages, 0, 0};
+  PiecePart parts[MostPartsPerPiece];
   for (SIZE_T done = 0; done < run.size;) {
-    if (!NextStretch(handle, run, tells, done, until, carried)) break;
-    const SIZE_T wanted = std::min(piece, until - done);
-    // Reset for every read, so a read that fails without a count never passes for a full one.
-    SIZE_T bytesRead = 0;
-    ReadProcessMemory(handle, run.base + done, pieceStart, wanted, &bytesRead);
-    if (bytesRead != wanted) {
+    const SIZE_T asked = done;
+    int count = 0;
+    const SIZE_T end = GatherPiece(handle, run, piece, touched, done, parts, count);
+    if (count == 0) break;
+    if (done != asked) carried = 0;
+    if (!ReadPiece(handle, run, done, parts, count, pieceStart)) {
       RewindHits(before);
       return false;
     }
-    ScanRegionBuffer(pieceStart - carried, carried + wanted, run.base + done - carried);
-    done += wanted;
+    const SIZE_T length = end - done;
+    ScanRegionBuffer(pieceStart - carried, carried + length, run.base + done - carried);
+    done = end;
     // Pieces are whole pages, longer than what is carried; room for it lies before them.
     if (done < run.size) {
       carried = CarriedBytes;
-      std::memmove(pieceStart - carried, pieceStart + wanted - carried, carried);
+      std::memmove(pieceStart - carried, pieceStart + length - carried, carried);
     }
   }
   return true;

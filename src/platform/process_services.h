@@ -115,6 +115,21 @@ SIZE_T VirtualQueryEx(HANDLE hProcess, ULONG_PTR lpAddress, MEMORY_BASIC_INFORMA
 BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer, SIZE_T nSize,
                        SIZE_T* lpNumberOfBytesRead);
 
+// Not a Windows call but ours: one of the stretches of a scattered read.
+struct MEMORY_STRETCH {
+  ULONG_PTR base;
+  SIZE_T size;
+  void* buffer;
+};
+
+// Not a Windows call but ours: reads `count` stretches of the target, each
+// into its own buffer, as ReadProcessMemory one after another would, in as
+// few system calls as the system allows (Linux: process_vm_readv, a remote
+// iovec for each). Stops at the first stretch that can't be read whole;
+// *lpNumberOfBytesRead: the bytes read, stretch after stretch.
+BOOL ReadProcessMemoryStretches(HANDLE hProcess, const MEMORY_STRETCH* stretches, int count,
+                                SIZE_T* lpNumberOfBytesRead);
+
 // Not a Windows call but ours, as no call names the memory behind a view to a
 // process with only query and read rights: whether the system shows the
 // `size` bytes at `first` and at `second` to be views of the same memory.

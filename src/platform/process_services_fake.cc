@@ -64,6 +64,7 @@ struct FakeSystem {
   bool openedInheritable = false;
   std::vector<platform::ULONG_PTR> reads;
   std::vector<platform::SIZE_T> readSizes;
+  int readCalls = 0;  // a scattered read is one call, whatever its stretches
   int liveBuffers = 0;
   int mostLiveBuffers = 0;
   int queries = 0;
@@ -222,6 +223,7 @@ DWORD OpenedAccess() { return System.openedAccess; }
 bool OpenedInheritable() { return System.openedInheritable; }
 std::vector<ULONG_PTR> Reads() { return System.reads; }
 std::vector<SIZE_T> ReadSizes() { return System.readSizes; }
+int ReadCalls() { return System.readCalls; }
 int LiveBuffers() { return System.liveBuffers; }
 int MostLiveBuffers() { return System.mostLiveBuffers; }
 int Queries() { return System.queries; }
@@ -335,6 +337,7 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
                        SIZE_T* lpNumberOfBytesRead) {
   // Like Windows, a failed read leaves the count alone.
   if (hProcess != &ProcessHandleTag) return FALSE;
+  ++System.readCalls;
   System.reads.push_back(lpBaseAddress);
   System.readSizes.push_back(nSize);
   FakeRegion* region = RegionHolding(lpBaseAddress);
@@ -356,6 +359,23 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
   }
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = copied;
   return copied == nSize ? TRUE : FALSE;
+}
+
+// Each stretch is logged as a read of its own; the calls are counted apart.
+BOOL ReadProcessMemoryStretches(HANDLE hProcess, const MEMORY_STRETCH* stretches, int count,
+                                SIZE_T* lpNumberOfBytesRead) {
+  SIZE_T total = 0;
+  BOOL whole = TRUE;
+  for (int i = 0; i < count && whole; ++i) {
+    SIZE_T copied = 0;
+    whole = ReadProcessMemory(hProcess, stretches[i].base, stretches[i].buffer, stretches[i].size, &copied) &&
+            copied == stretches[i].size;
+    total += copied;
+    --System.readCalls;
+  }
+  ++System.readCalls;
+  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = total;
+  return whole;
 }
 
 BOOL SameMemoryBehind(HANDLE hProcess, ULONG_PTR first, ULONG_PTR second, SIZE_T size) {

@@ -68,6 +68,7 @@ DWORD OpenedAccess();
 bool OpenedInheritable();
 std::vector<ULONG_PTR> Reads();  // base addresses of the reads, in order
 std::vector<SIZE_T> ReadSizes();
+int ReadCalls();  // ReadProcessMemory and ReadProcessMemoryStretches calls: each stretch is one of Reads()
 int LiveBuffers();      // copy buffers allocated and not yet released
 int MostLiveBuffers();  // the most that were ever alive at once
 int Queries();

@@ -106,6 +106,22 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
   return ok;
 }
 
+// Windows has no call for it: one read a stretch. The walk asks only where
+// the system tells touched pages, which Windows never does.
+BOOL ReadProcessMemoryStretches(HANDLE hProcess, const MEMORY_STRETCH* stretches, int count,
+                                SIZE_T* lpNumberOfBytesRead) {
+  SIZE_T total = 0;
+  BOOL whole = TRUE;
+  for (int i = 0; i < count && whole; ++i) {
+    SIZE_T copied = 0;
+    whole = ReadProcessMemory(hProcess, stretches[i].base, stretches[i].buffer, stretches[i].size, &copied) &&
+            copied == stretches[i].size;
+    total += copied;
+  }
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = total;
+  return whole;
+}
+
 namespace {
 
 // The two images are compared a chunk at a time. The emulator may write to its

@@ -14,6 +14,10 @@ import tempfile
 import time
 import traceback
 
+# The one line the 64-bit tools write, after their name, where they found the
+# RAM by the console's kernel area.
+KERNEL_NOTE = "the RAM was found by the console's kernel area, as no marker program is running in the emulator"
+
 STANDIN_READY_SECONDS = 60
 TOOL_SECONDS = 60
 STOP_SECONDS = 10
@@ -272,6 +276,15 @@ def start_standin(setting, scenario, milliseconds=None):
             "cut_short": int(cut_short.group(1), 16) if cut_short else None}
 
 
+def standin_scenarios(setting, prefix):
+    """The names of the stand-in's scenarios that start with `prefix`, as it lists them."""
+    command = setting["emulator"] + ([setting["wine"]] if setting["wine"] else []) + [setting["standin"], "--list"]
+    listed = subprocess.run(command, env=setting["env"], timeout=STANDIN_READY_SECONDS, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, check=True).stdout
+    names = [line.split()[0].decode("ascii") for line in listed.splitlines() if line.strip()]
+    return [name for name in names if name.startswith(prefix)]
+
+
 def release_standin(setting, process):
     stop_process(process)
     if process in setting["started"]:
@@ -333,10 +346,16 @@ def reason_problems(error, tool, explains, line_end, wanted=None):
     return problems
 
 
-def check_reasons(setting, error, wanted):
+def check_reasons(setting, error, wanted, by_kernel=False):
     """Checks standard error after a run: no reason at all where `wanted` is
-    empty (found, help, usage), else the reasons the 64-bit tools give."""
+    empty (found, help, usage), else the reasons the 64-bit tools give; where
+    they found the RAM by its kernel area (`by_kernel`), exactly their note."""
     if not wanted:
+        if by_kernel and setting["address_bits"] == 64:
+            note = ("%s: %s" % (tool_name(setting["tool"]), KERNEL_NOTE)).encode("ascii") + setting["line_end"]
+            if error != note:
+                raise AssertionError("standard error is %r; wanted %r" % (error[:300], note))
+            return
         if error:
             raise AssertionError("standard error is not empty: %r" % error[:300])
         return

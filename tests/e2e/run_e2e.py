@@ -9,7 +9,8 @@
 Natively, with --wine-standin (the win64 build's stand-in) and --wine64 (Wine's
 64-bit loader), the tool must also find a Windows program under Wine by its
 Windows name. Where the answer is 0, the 64-bit tools' reasons on standard
-error are checked; the 32-bit one must write none.
+error are checked, and where they found the RAM by the console's kernel area,
+their one line that says so; the 32-bit one must write none.
 
 Prints one line per case and exits with 1 when any case fails. Under Wine the
 prefix is --wineprefix, else $WINEPREFIX, else "wineprefix" beside the tool; a
@@ -59,18 +60,23 @@ OUTPUT_TYPES = ["/0", "/1", "/2", "/3", "/4", "/-1", "/-2", "/-3", "/-4"]
 
 # Scenario, how many "Err!" lines come before its result on Linux and under Wine
 # (None: can't be staged there), and where the 64-bit tools find nothing, what
-# their reason says about the stand-in. The result is the address the stand-in
+# their reason says about the stand-in (BY_KERNEL: they find the RAM by its
+# kernel area, and say so). The result is the address the stand-in
 # announces, at any width; a stand-in that can't stage a scenario (a 32-bit one
 # has nothing above 4 GiB) says so, and the case is reported skipped. The
 # native stand-in is a 64-bit process: there the scenarios below 4 GiB show
 # that such an address comes out as from the 32-bit tool, eight digits.
 NO_MARKER = "holds no marker: is the marker program"
 NOT_ONE_RAM = "in memory not shown to be one RAM"
+# Found by the console's kernel area, with no marker: the 64-bit tools say so
+# in one line; the 32-bit one finds nothing and says nothing.
+BY_KERNEL = "(found by the kernel area)"
 SCENARIOS = [
     ("ram-at-region-start", 0, 0, None),
     ("ram-at-offset", 0, 0, None),
     ("exact-region", 0, 0, None),
     ("high-address", 0, 0, None),
+    # The RAM holds a kernel area too: where markers were seen, it is not used.
     ("second-start", 0, 0, "holds the start marker 2 times and the end marker once, " + NOT_ONE_RAM),
     ("end-one-ram-away", 0, 0, "holds the start marker once and the end marker once, not one RAM (2 MiB) apart"),
     ("unaligned", 0, 0, NO_MARKER),
@@ -111,6 +117,20 @@ SCENARIOS = [
     # As root may map them on Linux (CI runs as root): the 64-bit tools find a RAM at 0.
     ("views-at-zero", 0, None, None),
     ("private-at-zero", 0, None, None),
+    # No marker: the 64-bit tools look for the console's kernel area, with the
+    # same choices among several as for markers; a copy of its first 64 KiB
+    # alone is no RAM. The broken ones: case_kernel_broken.
+    ("kernel-private", 0, 0, BY_KERNEL),
+    ("kernel-views", 0, 0, BY_KERNEL),
+    ("kernel-views-at-zero", 0, None, BY_KERNEL),
+    ("kernel-views-and-copies", 0, 0, BY_KERNEL),
+    ("kernel-and-partial-copy", 0, 0, BY_KERNEL),
+    ("kernel-in-heap", 0, 0, BY_KERNEL),
+    ("kernel-two-rams", 0, 0, "holds no marker, and the console's kernel area 2 times, " + NOT_ONE_RAM +
+     ": 2 of the sightings lie in the emulator's private memory, as copies of the RAM do: turn off rewind"),
+    ("kernel-vector-only", 0, 0, NO_MARKER),
+    # Markers seen: their answer, and no word of the kernel area.
+    ("kernel-with-markers", 0, 0, None),
 ]
 WINE_SKIPS = {
     "inaccessible": "Wine reads PAGE_NOACCESS pages of another process, and the 32-bit tool reads them",
@@ -118,6 +138,7 @@ WINE_SKIPS = {
     "short-later-piece": "Wine reads every committed page of another process",
     "views-at-zero": "Windows never maps memory at address 0",
     "private-at-zero": "Windows never maps memory at address 0",
+    "kernel-views-at-zero": "Windows never maps memory at address 0",
 }
 
 
@@ -146,24 +167,26 @@ def found_status(setting, value, found):
     return 2
 
 
-def check_run(setting, arguments, expected_output, expected_status, reasons=()):
+def check_run(setting, arguments, expected_output, expected_status, reasons=(), by_kernel=False):
     """`reasons`: a fragment for each reason line the 64-bit tools write (None:
-    any reason); none when the answer is not 0."""
+    any reason); none when the answer is not 0, but the note that the RAM was
+    found by its kernel area where `by_kernel`."""
     output, error, status = e2e.run_tool(setting, arguments)
     given = " ".join(arguments) or "(no arguments)"
     if output != expected_output or status != expected_status:
         raise AssertionError("%s gave %r, status %#x; wanted %r, status %#x"
                              % (given, output, status, expected_output, expected_status))
     try:
-        e2e.check_reasons(setting, error, reasons)
+        e2e.check_reasons(setting, error, reasons, by_kernel)
     except AssertionError as failure:
         raise AssertionError("%s: %s" % (given, failure))
 
 
-def check_found(setting, standin, arguments, errors=0, output_type="/2", reasons=()):
+def check_found(setting, standin, arguments, errors=0, output_type="/2", reasons=(), by_kernel=False):
     expect = standin["expect"]
     texts = ["Err!"] * errors + [result_text(expect, output_type)]
-    check_run(setting, arguments, lines(setting, texts), found_status(setting, expect, standin["found"]), reasons)
+    check_run(setting, arguments, lines(setting, texts), found_status(setting, expect, standin["found"]), reasons,
+              by_kernel)
 
 
 def about_standin(setting, standin, reason):
@@ -296,11 +319,35 @@ def scenario_case(scenario, linux_errors, wine_errors, reason):
             raise e2e.Skip(WINE_SKIPS[scenario])
 
         def check(standin):
-            reasons = [about_standin(setting, standin, reason)] if not standin["found"] else []
-            check_found(setting, standin, [str(standin["pid"])], errors, reasons=reasons)
+            by_kernel = reason == BY_KERNEL and standin["found"]
+            if standin["found"]:
+                reasons = []
+            else:
+                # Where a tool finds nothing by the kernel area, it has seen no marker.
+                reasons = [about_standin(setting, standin, NO_MARKER if reason == BY_KERNEL else reason)]
+            check_found(setting, standin, [str(standin["pid"])], errors, reasons=reasons, by_kernel=by_kernel)
         e2e.with_standin(setting, scenario, check)
     case.__name__ = "case_scenario_" + scenario.replace("-", "_")
     return case
+
+
+def case_kernel_broken(setting):
+    """A kernel area broken one way, each way the rule checks (the stand-in
+    lists them): nothing found, as for no marker at all."""
+    scenarios = e2e.standin_scenarios(setting, "kernel-broken-")
+    if not scenarios:
+        raise AssertionError("the stand-in lists no kernel-broken- scenario")
+    failures = []
+    for scenario in scenarios:
+        def check(standin):
+            check_found(setting, standin, [str(standin["pid"])], reasons=[about_standin(setting, standin, NO_MARKER)])
+        try:
+            e2e.with_standin(setting, scenario, check)
+        except AssertionError as failure:
+            failures.append("%s: %s" % (scenario, failure))
+    if failures:
+        raise AssertionError("%d of %d: %s" % (len(failures), len(scenarios), "; ".join(failures)))
+    return "(%d ways)" % len(scenarios)
 
 
 # A run beside memory the target never touched: no page of it is read, so the
@@ -629,6 +676,7 @@ CASES = [
     ("found with no name, on a terminal", case_default_on_a_terminal),
     ("found under 64-bit Wine by its Windows name (native tool)", case_wine_program_by_windows_name),
 ] + [("scenario " + name, scenario_case(name, linux, wine, reason)) for name, linux, wine, reason in SCENARIOS] + [
+    ("scenarios kernel-broken-*, not found", case_kernel_broken),
     ("found beside 4 GiB never touched, the target left as it was", case_untouched_memory_left_alone),
     ("nine output types, not found", case_output_types_not_found),
     ("not found: no process of that name", case_no_process_of_that_name),

@@ -1,6 +1,7 @@
-// A stand-in for an emulator that runs the marker program: it commits memory,
-// writes the start and end markers of the 2 MiB main RAM where a scenario
-// says, announces its PID and the RAM base that Mirvane should report (0 where
+// A stand-in for an emulator that runs the marker program, or a game without
+// it: it commits memory, writes the start and end markers of the 2 MiB main
+// RAM, or the console kernel's fixed structures in its first 64 KiB, where a
+// scenario says, announces its PID and the RAM base that Mirvane should report (0 where
 // it should find nothing), and waits until it is told to stop: until its
 // standard input ends, or until the time limit has passed (not under Wine,
 // which can't wait on a Unix pipe with a time limit).
@@ -15,7 +16,8 @@
 // which "expect" is for, reports otherwise (0 there: not found); it may be 0:
 // they count views of one memory as one sighting (the view a user can write),
 // take private copies beside it for copies, read a mapping whose pages differ
-// in protection as one region, and find a RAM at address 0.
+// in protection as one region, find a RAM at address 0, and find a RAM by its
+// kernel area where no marker is seen.
 // Addresses have eight hex digits, more where they lie above 4 GiB.
 // The scenario ram-moves-on-input then takes commands on its standard input,
 // one a line, and answers each with "at 0x........" (the RAM's base, 0 where
@@ -76,6 +78,10 @@ const std::uint64_t CodePages[2] = {0, 0x10000};
 const std::uint64_t TrackedBlockSize = 0x2000000;  // 32 MiB
 const std::uint64_t TrackedRamOffset = 0x1234564;
 const std::uint64_t TrackedStripe = 0x10000;
+// A RAM in an emulator's heap: deep inside a private block on a 4-byte step,
+// its exception vector (at 0x80) 12 bytes before the end of a read piece.
+const std::uint64_t HeapBlockSize = 0x2000000;  // 32 MiB
+const std::uint64_t HeapRamOffset = 19 * ReadPieceSize - 0x80 - 12;
 
 enum Marker { StartMarker = 0, EndMarker = 1 };
 
@@ -98,6 +104,117 @@ void WriteMarker(unsigned char* at, Marker marker) {
 void PlaceRam(unsigned char* ramBase) {
   WriteMarker(ramBase, StartMarker);
   WriteMarker(ramBase + MainRamSize - MarkerSize, EndMarker);
+}
+
+// The console kernel's exception vector at 0x80 (lui k0,0; addiu k0,k0,0x0C80;
+// jr k0; nop), scrambled as the markers are: a plain copy of it in our own
+// binary could be taken for a kernel area.
+const std::uint64_t VectorAt = 0x80;
+const unsigned char ScrambledVector[16] = {0x5A, 0x5A, 0x40, 0x66, 0xDA, 0x56, 0x00, 0x7D,
+                                           0x52, 0x5A, 0x1A, 0x59, 0x5A, 0x5A, 0x5A, 0x5A};
+// Of the kernel area, the first 64 KiB: all a partial copy in a state holds.
+const std::uint64_t KernelAreaSize = 0x10000;
+const std::uint32_t PhysicalBits = 0x1FFFFFFF;
+const std::uint64_t CurrentThreadInUse = 0x4000;
+const std::uint32_t TcbSize = 0xC0;
+const std::uint32_t ThreadCount = 4;
+
+// What varies between the kernels that BIOSes leave: the segment of every
+// kernel address, where the kernel's structures start, which thread runs, and
+// the exception handler the vector jumps to.
+struct KernelImage {
+  std::uint32_t segment;  // 0, 0x80000000 or 0xA0000000
+  std::uint32_t structures;
+  std::uint32_t thread;
+  std::uint32_t handler;
+};
+const KernelImage ConsoleKernel = {0xA0000000, 0xE000, 0, 0x0C80};
+// Structures low and at the bottom of the kernel area, as BIOS stand-ins keep them.
+const KernelImage OlderKernel = {0x80000000, 0x8800, 2, 0x0C50};
+const KernelImage LowestKernel = {0, 0x200, ThreadCount - 1, 0x1234};
+
+void PutWord(unsigned char* at, std::uint64_t word) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(word >> (8 * i));
+}
+
+// The structures of `kernel` from `structures` on: ExCB, PCB, TCBs, EvCBs, FCB, DCB.
+std::uint32_t Excb(const KernelImage& kernel) { return kernel.structures; }
+std::uint32_t Pcb(const KernelImage& kernel) { return kernel.structures + 0x20; }
+std::uint32_t Tcb(const KernelImage& kernel) { return kernel.structures + 0x30; }
+std::uint32_t Evcb(const KernelImage& kernel) { return kernel.structures + 0x330; }
+std::uint32_t Fcb(const KernelImage& kernel) { return kernel.structures + 0x600; }
+std::uint32_t Dcb(const KernelImage& kernel) { return kernel.structures + 0x8C0; }
+
+// The exception vector, jumping to `handler`, unscrambled straight into its place.
+void PlaceVector(unsigned char* ramBase, std::uint32_t handler) {
+  const unsigned char key = ScrambleKey;
+  for (std::uint64_t i = 0; i < sizeof ScrambledVector; ++i) ramBase[VectorAt + i] = ScrambledVector[i] ^ key;
+  ramBase[VectorAt + 4] = static_cast<unsigned char>(handler);
+  ramBase[VectorAt + 5] = static_cast<unsigned char>(handler >> 8);
+}
+
+// What a BIOS leaves in the first 64 KiB of the RAM while a game runs: the
+// exception vector, the table of tables, and the current thread in use.
+void PlaceKernel(unsigned char* ramBase, const KernelImage& kernel) {
+  PlaceVector(ramBase, kernel.handler);
+  // The table of tables: where each structure lies, and its size.
+  const std::uint32_t tables[][3] = {
+      {0x100, Excb(kernel), 0x20},
+      {0x108, Pcb(kernel), 4},
+      {0x110, Tcb(kernel), TcbSize * ThreadCount},
+      {0x120, Evcb(kernel), 0x1C * 16},
+      {0x140, Fcb(kernel), 0x2C0},
+      {0x150, Dcb(kernel), 0},
+  };
+  for (const auto& table : tables) {
+    PutWord(ramBase + table[0], kernel.segment | table[1]);
+    PutWord(ramBase + table[0] + 4, table[2]);
+  }
+  const std::uint32_t current = Tcb(kernel) + kernel.thread * TcbSize;
+  PutWord(ramBase + Pcb(kernel), kernel.segment | current);
+  PutWord(ramBase + current, CurrentThreadInUse);
+}
+
+// One word of a console kernel's area broken, each way the tools check it.
+// Where the current thread's pointer moves, the word it points at says "in
+// use" too, so that only the pointer's place is wrong.
+struct KernelBreakage {
+  const char* name;
+  const char* what;
+  std::uint32_t at;
+  std::uint32_t word;
+};
+const KernelBreakage KernelBreakages[] = {
+    {"vector-lui", "the vector's first word is lui k0,1", 0x80, 0x3C1B0000},
+    {"vector-addiu", "the vector's second word adds to k1", 0x84, 0x275B0C80},
+    {"vector-jr", "the vector jumps to k1", 0x88, 0x03600008},
+    {"vector-nop", "the vector's last word is add zero,zero,zero, not 0", 0x8C, 0x00000020},
+    {"excb-size", "the ExCB's size is 0x24", 0x104, 0x24},
+    {"pcb-size", "the PCB's size is 8", 0x10C, 8},
+    {"tcb-size", "the TCBs' size is 3.5 TCBs", 0x114, TcbSize * 7 / 2},
+    {"evcb-size", "the EvCBs' size is 4 bytes over 16 EvCBs", 0x124, 0x1C * 16 + 4},
+    {"evcb-size-zero", "the EvCBs' size is 0", 0x124, 0},
+    {"fcb-size", "the FCB's size is 0x2C4", 0x144, 0x2C4},
+    {"excb-below", "the ExCB lies at 0x1FC, below the kernel area", 0x100, 0xA00001FC},
+    {"dcb-above", "the DCB lies at 0x10000, past the kernel area", 0x150, 0xA0010000},
+    {"pcb-segment", "the PCB's address has segment bits 001", 0x108, 0x2000E020},
+    {"tcb-segment", "the TCBs' address has segment bits 111", 0x110, 0xE000E030},
+    {"fcb-segment", "the FCB's address has segment bits 110", 0x140, 0xC000E600},
+    {"evcb-unaligned", "the EvCBs' address is 2 bytes off a word", 0x120, 0xA000E332},
+    {"thread-off-step", "the current thread lies half a TCB into the TCBs", 0xE020, 0xA000E090},
+    {"thread-past-end", "the current thread lies one TCB past the TCBs", 0xE020, 0xA000E330},
+    {"thread-before", "the current thread lies one TCB before the TCBs", 0xE020, 0xA000DF70},
+    {"thread-segment", "the current thread's address has segment bits 011", 0xE020, 0x6000E030},
+    {"thread-free", "the current thread's TCB says free (0x1000), not in use", 0xE030, 0x1000},
+};
+const int KernelBreakageCount = sizeof KernelBreakages / sizeof KernelBreakages[0];
+
+// The console's kernel, broken one way.
+void PlaceBrokenKernel(unsigned char* ramBase, const KernelBreakage& breakage) {
+  PlaceKernel(ramBase, ConsoleKernel);
+  PutWord(ramBase + breakage.at, breakage.word);
+  if (breakage.at == Pcb(ConsoleKernel))
+    PutWord(ramBase + (breakage.word & PhysicalBits), CurrentThreadInUse);
 }
 
 enum Scenario {
@@ -135,11 +252,21 @@ enum Scenario {
   ViewsAtZero,
   PrivateAtZero,
   UntouchedBeside,
+  KernelPrivate,
+  KernelViews,
+  KernelViewsAtZero,
+  KernelViewsAndCopies,
+  KernelAndPartialCopy,
+  KernelTwoRams,
+  KernelVectorOnly,
+  KernelWithMarkers,
+  KernelInHeap,
+  KernelBroken,  // a family: one scenario per entry of KernelBreakages
   RamMovesOnInput,
   ScenarioCount
 };
 
-const char* const ScenarioNames[ScenarioCount] = {
+const char* const ScenarioNames[] = {
     "ram-at-region-start",
     "ram-at-offset",
     "exact-region",
@@ -174,15 +301,25 @@ const char* const ScenarioNames[ScenarioCount] = {
     "views-at-zero",
     "private-at-zero",
     "untouched-beside",
+    "kernel-private",
+    "kernel-views",
+    "kernel-views-at-zero",
+    "kernel-views-and-copies",
+    "kernel-and-partial-copy",
+    "kernel-two-rams",
+    "kernel-vector-only",
+    "kernel-with-markers",
+    "kernel-in-heap",
+    "kernel-broken-",  // and the breakage's name
     "ram-moves-on-input",
 };
 
-const char* const ScenarioDescriptions[ScenarioCount] = {
+const char* const ScenarioDescriptions[] = {
     "the RAM at the start of a 4 MiB region",
     "the RAM at a 4-byte (not 16-byte) offset inside a 4 MiB region",
     "the RAM filling a region of exactly 2 MiB; a region one page smaller holds decoy markers",
     "the RAM at or above 0x80000000",
-    "the RAM, and a second start marker in another region (not found)",
+    "the RAM with a kernel area, and a second start marker in another region (not found)",
     "the end marker 0x200000 after the start marker instead of 0x1FFFF0 (not found)",
     "the RAM 2 bytes off the 4-byte step (not found)",
     "the RAM in a region made inaccessible afterwards (not found)",
@@ -217,8 +354,28 @@ const char* const ScenarioDescriptions[ScenarioCount] = {
     "the RAM's memory mapped four times back to back from address 0 (Linux, as root; 64-bit: 0)",
     "the RAM in one private region at address 0 (Linux, as root; 64-bit: 0)",
     "4 GiB of private memory never touched, then the RAM (64-bit processes)",
+    "no marker; a kernel area in one private region (64-bit: found there; 32-bit: not found)",
+    "no marker; a kernel area in four views of one memory in a fast-memory range (64-bit: the lowest; "
+    "32-bit: not found)",
+    "no marker; a kernel area in four views back to back from address 0 (Linux, as root; 64-bit: 0)",
+    "no marker; a kernel area in two views of one memory, a private copy of it, and a private copy of its "
+    "first 64 KiB with 4 bytes less than 2 MiB after it (64-bit: the lower view; 32-bit: not found)",
+    "no marker; a kernel area in one private region, and a private copy of its first 64 KiB with 4 bytes "
+    "less than 2 MiB after it (64-bit: the RAM; 32-bit: not found)",
+    "no marker; two private regions, each with a kernel area of its own (not found)",
+    "no marker; random data holding the kernel's exception vector alone (not found)",
+    "the RAM with markers and a kernel area (found by the markers)",
+    "no marker; a kernel area at a 4-byte step deep inside a 32 MiB private block, as in an emulator's heap, "
+    "its exception vector across a 1 MiB piece boundary, 12 bytes before it (64-bit: found there; 32-bit: "
+    "not "
+    "found)",
+    "no marker; a kernel area in one private region, broken (not found): ",  // and the breakage's description
     "the RAM at the start of a 4 MiB region, moved, removed and put back by lines on our input (see above)",
 };
+// One name and one description for each scenario, which --list shows.
+static_assert(sizeof ScenarioNames / sizeof ScenarioNames[0] == ScenarioCount, "a scenario without a name");
+static_assert(sizeof ScenarioDescriptions / sizeof ScenarioDescriptions[0] == ScenarioCount,
+              "a scenario without a description");
 
 // The outcome of staging: the base Mirvane should report, or why there is none.
 struct Staging {
@@ -287,10 +444,21 @@ Staging StageManyRegions(bool stopAfterFirst) {
   return Staged(AddressOf(first));
 }
 
-// Views of one shared memory that holds the RAM: `count` of them at fresh
-// places; then, with `fastMemory`, four more inside one reserved range.
-// `firstByte` tells this RAM image from others. Returns the lowest view.
-unsigned char* MapRamViews(int count, bool fastMemory, unsigned char firstByte) {
+// What a RAM holds: the kernel area `kernel`, or where that is null, the
+// markers, and `firstByte` after the start marker to tell this RAM image from others.
+void PlaceRamImage(unsigned char* ramBase, const KernelImage* kernel, unsigned char firstByte) {
+  if (kernel) {
+    PlaceKernel(ramBase, *kernel);
+    return;
+  }
+  PlaceRam(ramBase);
+  ramBase[MarkerSize] = firstByte;
+}
+
+// Views of one shared memory that holds the RAM (PlaceRamImage): `count` of
+// them at fresh places; then, with `fastMemory`, four more inside one
+// reserved range. Returns the lowest view.
+unsigned char* MapRamViews(int count, bool fastMemory, unsigned char firstByte, const KernelImage* kernel) {
   const int memory = CreateSharedMemory(MainRamSize);
   if (memory < 0) return nullptr;
   unsigned char* lowest = nullptr;
@@ -304,11 +472,10 @@ unsigned char* MapRamViews(int count, bool fastMemory, unsigned char firstByte) 
     if (!guest) return nullptr;
     for (std::uint64_t offset : GuestRamViews) {
       if (!MapSharedViewAt(memory, MainRamSize, guest + offset)) return nullptr;
-      if (guest + offset < lowest) lowest = guest + offset;
+      if (!lowest || guest + offset < lowest) lowest = guest + offset;
     }
   }
-  PlaceRam(lowest);
-  lowest[MarkerSize] = firstByte;
+  if (lowest) PlaceRamImage(lowest, kernel, firstByte);
   return lowest;
 }
 
@@ -319,28 +486,39 @@ Staging StagedAsViews(const unsigned char* view) {
   return StagedWide(0, AddressOf(view));
 }
 
-// The RAM's views and `copies` private copies of its bytes: the 64-bit tools
-// take the copies for what they are and answer the lower view.
-Staging StageViewsAndCopies(int copies) {
-  unsigned char* const views = MapRamViews(2, false, 1);
+// A private copy of a RAM's first 64 KiB, as some state formats hold, with 4
+// bytes less than 2 MiB of readable memory after it: never a RAM.
+bool PlacePartialCopy(const unsigned char* ramBase) {
+  unsigned char* const region = CommitRegion(MainRamSize + KernelAreaSize, PlaceLow);
+  if (!region) return false;
+  std::memcpy(region + KernelAreaSize + 4, ramBase, KernelAreaSize);
+  return true;
+}
+
+// The RAM's views and `copies` private copies of its bytes, and with a
+// `kernel` instead of markers, a partial copy too: the 64-bit tools take the
+// copies for what they are and answer the lower view.
+Staging StageViewsAndCopies(int copies, const KernelImage* kernel) {
+  unsigned char* const views = MapRamViews(2, false, 1, kernel);
   if (!views) return Failed("can't map the views where the scenario needs them");
   for (int i = 0; i < copies; ++i) {
     unsigned char* const copy = CommitRegion(MainRamSize, PlaceLow);
     if (!copy) return Failed("can't commit a region where the scenario needs it");
     std::memcpy(copy, views, MainRamSize);
   }
+  if (kernel && !PlacePartialCopy(views)) return Failed("can't commit a region where the scenario needs it");
   return StagedWide(0, AddressOf(views));
 }
 
-// Four views of the RAM back to back from address 0, or one private region
-// there, as an emulator run by root maps them.
-Staging StageAtAddressZero(bool views) {
+// Four views of the RAM (PlaceRamImage) back to back from address 0, or one
+// private region there, as an emulator run by root maps them.
+Staging StageAtAddressZero(bool views, const KernelImage* kernel) {
   const int memory = views ? CreateSharedMemory(MainRamSize) : -1;
   if (views && memory < 0) return Failed("can't create the shared memory");
   if (!MapFromAddressZero(memory, views ? MainRamSize : WideRegionSize, views ? 4 : 1)) {
     return Unsupported(NoPageZero);
   }
-  PlaceRam(AddressZero());
+  PlaceRamImage(AddressZero(), kernel, 0);
   // Counted one by one, the views are seen four times; a hit at 0 was never one.
   return StagedWide(0, 0);
 }
@@ -401,6 +579,17 @@ Staging StageChangeWhileRead(ReadReaction reaction) {
   return Staged(AddressOf(region));
 }
 
+// The same bytes every run, with no pattern a scan could take for anything.
+void FillRandom(unsigned char* memory, std::uint64_t size) {
+  std::uint32_t state = 0x2545F491;
+  for (std::uint64_t at = 0; at + 4 <= size; at += 4) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    PutWord(memory + at, state);
+  }
+}
+
 // The region that holds the RAM of ram-moves-on-input; null while removed.
 unsigned char* MovingRegion = nullptr;
 
@@ -425,7 +614,8 @@ void FollowCommands() {
   }
 }
 
-Staging StageScenario(Scenario scenario) {
+// `breakage` picks the entry of KernelBreakages for the KernelBroken family.
+Staging StageScenario(Scenario scenario, int breakage) {
   unsigned char* region = nullptr;
   switch (scenario) {
     case RamAtRegionStart:
@@ -459,7 +649,9 @@ Staging StageScenario(Scenario scenario) {
       if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
       unsigned char* const other = CommitRegion(WideRegionSize, PlaceLow);
       if (!other) break;
+      // Its kernel area, as a BIOS leaves it, counts for nothing where markers were seen.
       PlaceRam(region);
+      PlaceKernel(region, ConsoleKernel);
       WriteMarker(other + 0x40, StartMarker);
       return Staged(0);
     }
@@ -578,9 +770,9 @@ Staging StageScenario(Scenario scenario) {
       if (!MakeReadOnly(lower + WideRegionSize / 2, WideRegionSize / 2)) break;
       return StagedAsViews(upper + offset);
     }
-    case MappedSixTimes: return StagedAsViews(MapRamViews(2, true, 1));
-    case ViewsAndCopy: return StageViewsAndCopies(1);
-    case ViewsAndTwoCopies: return StageViewsAndCopies(2);
+    case MappedSixTimes: return StagedAsViews(MapRamViews(2, true, 1, nullptr));
+    case ViewsAndCopy: return StageViewsAndCopies(1, nullptr);
+    case ViewsAndTwoCopies: return StageViewsAndCopies(2, nullptr);
     case TwoCopies: {
       if (!(region = CommitRegion(MainRamSize, PlaceLow))) break;
       unsigned char* const copy = CommitRegion(MainRamSize, PlaceLow);
@@ -590,7 +782,7 @@ Staging StageScenario(Scenario scenario) {
       return Staged(0);
     }
     case TwoMemories:
-      if (!MapRamViews(2, false, 1) || !MapRamViews(2, false, 2)) break;
+      if (!MapRamViews(2, false, 1, nullptr) || !MapRamViews(2, false, 2, nullptr)) break;
       return Staged(0);
     // At 32 bits each view's start marker lies alone in a page-sized region,
     // while the end marker is seen in two views.
@@ -606,8 +798,8 @@ Staging StageScenario(Scenario scenario) {
       PlaceRam(region);
       if (!MakeReadOnly(region + CodePages[1], PageSize)) break;
       return StagedWide(0, AddressOf(region));
-    case ViewsAtZero: return StageAtAddressZero(true);
-    case PrivateAtZero: return StageAtAddressZero(false);
+    case ViewsAtZero: return StageAtAddressZero(true, nullptr);
+    case PrivateAtZero: return StageAtAddressZero(false, nullptr);
     case UntouchedBeside: {
       // Read whole, it would make the stand-in 4 GiB bigger.
       if (!WideAddresses) return Unsupported(NothingAbove4GiB);
@@ -616,6 +808,47 @@ Staging StageScenario(Scenario scenario) {
       PlaceRam(region);
       return Staged(AddressOf(region));
     }
+    case KernelPrivate:
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      PlaceKernel(region, ConsoleKernel);
+      return StagedWide(0, AddressOf(region));
+    case KernelViews: return StagedAsViews(MapRamViews(0, true, 0, &OlderKernel));
+    case KernelViewsAtZero: return StageAtAddressZero(true, &ConsoleKernel);
+    case KernelViewsAndCopies: return StageViewsAndCopies(1, &LowestKernel);
+    case KernelAndPartialCopy:
+      // Taken for a RAM, the partial copy would make two in private memory: not one RAM.
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      PlaceKernel(region, ConsoleKernel);
+      if (!PlacePartialCopy(region)) break;
+      return StagedWide(0, AddressOf(region));
+    case KernelTwoRams: {
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      unsigned char* const other = CommitRegion(WideRegionSize, PlaceLow);
+      if (!other) break;
+      PlaceKernel(region, ConsoleKernel);
+      PlaceKernel(other, OlderKernel);
+      return Staged(0);
+    }
+    case KernelVectorOnly:
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      FillRandom(region, WideRegionSize);
+      PlaceVector(region, ConsoleKernel.handler);
+      return Staged(0);
+    case KernelWithMarkers:
+      // As a BIOS and the marker program leave it: found by the markers, with no word of the kernel area.
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      PlaceRam(region);
+      PlaceKernel(region, OlderKernel);
+      return Staged(AddressOf(region));
+    case KernelInHeap: {
+      if (!(region = CommitRegion(HeapBlockSize, PlaceLow))) break;
+      PlaceKernel(region + HeapRamOffset, LowestKernel);
+      return StagedWide(0, AddressOf(region) + HeapRamOffset);
+    }
+    case KernelBroken:
+      if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
+      PlaceBrokenKernel(region, KernelBreakages[breakage]);
+      return Staged(0);
     case RamMovesOnInput:
       if (!(MovingRegion = CommitRegion(WideRegionSize, PlaceLow))) break;
       PlaceRam(MovingRegion);
@@ -625,11 +858,32 @@ Staging StageScenario(Scenario scenario) {
   return Failed("can't commit a region where the scenario needs it");
 }
 
-int FindScenario(const char* name) {
+// The scenario named `name`, and for one of the KernelBroken family its entry
+// of KernelBreakages in `breakage`; -1 for none.
+int FindScenario(const char* name, int& breakage) {
   for (int i = 0; i < ScenarioCount; ++i) {
-    if (std::strcmp(name, ScenarioNames[i]) == 0) return i;
+    if (i != KernelBroken && std::strcmp(name, ScenarioNames[i]) == 0) return i;
+  }
+  const std::size_t prefix = std::strlen(ScenarioNames[KernelBroken]);
+  if (std::strncmp(name, ScenarioNames[KernelBroken], prefix) != 0) return -1;
+  for (breakage = 0; breakage < KernelBreakageCount; ++breakage) {
+    if (std::strcmp(name + prefix, KernelBreakages[breakage].name) == 0) return KernelBroken;
   }
   return -1;
+}
+
+void ListScenarios() {
+  for (int i = 0; i < ScenarioCount; ++i) {
+    if (i != KernelBroken) {
+      std::printf("%-30s %s\n", ScenarioNames[i], ScenarioDescriptions[i]);
+      continue;
+    }
+    for (const KernelBreakage& breakage : KernelBreakages) {
+      char name[64];
+      std::snprintf(name, sizeof name, "%s%s", ScenarioNames[i], breakage.name);
+      std::printf("%-30s %s%s\n", name, ScenarioDescriptions[i], breakage.what);
+    }
+  }
 }
 
 int PrintUsage() {
@@ -643,12 +897,12 @@ int PrintUsage() {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--list") == 0) {
-    for (int i = 0; i < ScenarioCount; ++i)
-      std::printf("%-24s %s\n", ScenarioNames[i], ScenarioDescriptions[i]);
+    ListScenarios();
     return 0;
   }
   if (argc != 2 && argc != 4) return PrintUsage();
-  const int scenario = FindScenario(argv[1]);
+  int breakage = 0;
+  const int scenario = FindScenario(argv[1], breakage);
   if (scenario < 0) return PrintUsage();
   // A limit in milliseconds lets a test end us at a chosen moment of a scan.
   unsigned milliseconds = 120 * 1000;
@@ -663,7 +917,7 @@ int main(int argc, char** argv) {
     milliseconds = static_cast<unsigned>(inSeconds ? given * 1000 : given);
   }
 
-  const Staging staging = StageScenario(static_cast<Scenario>(scenario));
+  const Staging staging = StageScenario(static_cast<Scenario>(scenario), breakage);
   if (staging.status != 0) {
     std::printf(staging.status == 3 ? "unsupported\n" : "failed\n");
     std::fflush(stdout);

@@ -60,6 +60,10 @@ struct HandleRecord {
   std::vector<Mapping> maps;
   bool mapsCurrent;
   std::uint64_t lastQueried;  // the page the last region query asked about
+  // process: the pagemap entries of pages [pagemapFirst, pagemapFirst +
+  // pagemap.size()), as one read took them for this reading of the maps.
+  std::vector<std::uint64_t> pagemap;
+  std::uint64_t pagemapFirst;
 };
 
 // The live record behind `handle` if it is one of that kind, else null.

@@ -109,6 +109,8 @@ const std::vector<Mapping>* CurrentMaps(HandleRecord& process) {
   if (process.mapsCurrent) return &process.maps;
   // Kept no larger than the last reading needed: a process may have 65,000 mappings.
   std::vector<Mapping>().swap(process.maps);
+  // A new walk: the pages are told afresh.
+  process.pagemap.clear();
   const int fd = openat(process.procDirFd, "maps", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   const bool whole = ParseAllLines(fd, process.maps);

@@ -1,6 +1,8 @@
-// ReadProcessMemory: process_vm_readv as far as it goes, or /proc/PID/mem
-// where that call is refused (a container's system-call filter), limited to
-// the pages the target itself could read.
+// ReadProcessMemory and ReadProcessMemoryStretches: process_vm_readv as far
+// as it goes (scattered stretches with a remote iovec each, so a piece whose
+// touched pages lie apart costs one call), or /proc/PID/mem where that call
+// is refused (a container's system-call filter), limited to the pages the
+// target itself could read.
 #ifndef _FILE_OFFSET_BITS
 #define _FILE_OFFSET_BITS 64  // /proc/PID/mem offsets reach 4 GiB on 32-bit hosts too
 #endif
@@ -11,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 
 #include "platform/posix/internal.h"
 
@@ -18,6 +21,8 @@ namespace platform {
 namespace {
 
 const std::size_t LargestTransfer = 0x40000000;  // per system call, below every size limit
+// iovecs per process_vm_readv: the system's limit.
+const int MostStretchesPerCall = IOV_MAX;
 
 // How many bytes from `from` lie in readable mappings without a gap. Reads
 // through /proc/PID/mem may reach pages that the process itself cannot read;
@@ -73,7 +78,75 @@ std::size_t CopyWithProcMem(posix::HandleRecord& process, std::uint64_t base, ch
   return done;
 }
 
+// Copies the stretches from `first` on with one process_vm_readv, as far as
+// it goes (at most MostStretchesPerCall of them, each below LargestTransfer).
+std::size_t CopyStretchesWithVmRead(const posix::HandleRecord& process, const MEMORY_STRETCH* stretches,
+                                    int count, bool& refused) {
+  iovec local[MostStretchesPerCall];
+  iovec remote[MostStretchesPerCall];
+  const int used = std::min(count, MostStretchesPerCall);
+  for (int i = 0; i < used; ++i) {
+    local[i] = {stretches[i].buffer, static_cast<std::size_t>(stretches[i].size)};
+    remote[i] = {reinterpret_cast<void*>(static_cast<std::uintptr_t>(stretches[i].base)),
+                 static_cast<std::size_t>(stretches[i].size)};
+  }
+  for (;;) {
+    const ssize_t copied = process_vm_readv(process.pid, local, static_cast<unsigned long>(used), remote,
+                                            static_cast<unsigned long>(used), 0);
+    if (copied < 0 && errno == EINTR) continue;
+    refused = copied < 0 && (errno == EPERM || errno == ENOSYS);
+    return copied < 0 ? 0 : static_cast<std::size_t>(copied);
+  }
+}
+
 }  // namespace
+
+BOOL ReadProcessMemoryStretches(HANDLE hProcess, const MEMORY_STRETCH* stretches, int count,
+                                SIZE_T* lpNumberOfBytesRead) {
+  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
+  posix::HandleRecord* process = posix::FindLiveHandle(hProcess, posix::ProcessHandle);
+  if (process == nullptr || stretches == nullptr || count < 0) return FALSE;
+  SIZE_T total = 0;
+  bool whole = true;
+  bool simple = true;  // every stretch is one the scattered call can take, and lies in the address space
+  for (int i = 0; i < count; ++i) {
+    simple = simple && stretches[i].size < LargestTransfer && stretches[i].base < posix::AddressSpaceEnd &&
+             stretches[i].size <= posix::AddressSpaceEnd - stretches[i].base;
+  }
+  for (int done = 0; done < count && whole;) {
+    // Where the scattered call can't be had, or comes back short, each stretch is read alone.
+    bool refused = !simple;
+    std::size_t copied = simple ? CopyStretchesWithVmRead(*process, stretches + done, count - done, refused) : 0;
+    const int first = done;
+    const int used = std::min(count - first, MostStretchesPerCall);
+    for (int i = first; i < first + used && !refused; ++i) {
+      if (copied < stretches[i].size) {
+        // Short inside this stretch: the rest of it the usual way, which tells where it stops.
+        SIZE_T rest = 0;
+        unsigned char* const buffer = static_cast<unsigned char*>(stretches[i].buffer);
+        ReadProcessMemory(hProcess, stretches[i].base + copied, buffer + copied, stretches[i].size - copied, &rest);
+        total += copied + rest;
+        whole = copied + rest == stretches[i].size;
+        done = i + 1;
+        copied = 0;
+        break;
+      }
+      copied -= static_cast<std::size_t>(stretches[i].size);
+      total += stretches[i].size;
+      done = i + 1;
+    }
+    if (refused) {
+      for (; done < count && whole; ++done) {
+        SIZE_T one = 0;
+        whole = ReadProcessMemory(hProcess, stretches[done].base, stretches[done].buffer, stretches[done].size,
+                                  &one) != FALSE;
+        total += one;
+      }
+    }
+  }
+  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = total;
+  return whole ? TRUE : FALSE;
+}
 
 BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer, SIZE_T nSize,
                        SIZE_T* lpNumberOfBytesRead) {

@@ -1,9 +1,13 @@
 // FindTouchedPages over /proc/PID/pagemap: 8 bytes a page, bit 63 set for a
 // page in memory, bit 62 for one swapped out; the kernel shows these bits to
-// whoever may read the memory. The pagemap is read in bounded pieces, so a run
-// of many GiB costs no more memory than a small one, and the kernel answers
-// fast where no page table was ever made, so a never-touched run costs little
-// time. Pages are the system's own size: 16 and 64 KiB on some ARM64 systems.
+// whoever may read the memory. The pagemap is indexed by address, so the
+// entries of neighbouring mappings lie side by side: it is read in windows of
+// bounded size that run on past the mapping asked about, and a window serves
+// every later question it answers, so a walk over thousands of small
+// mappings reads the pagemap in few calls, and no page's entry twice. A run of
+// many GiB costs no more memory than a small one, and the kernel answers fast
+// where no page table was ever made, so a never-touched run costs little time.
+// Pages are the system's own size: 16 and 64 KiB on some ARM64 systems.
 #ifndef _FILE_OFFSET_BITS
 #define _FILE_OFFSET_BITS 64  // pagemap offsets pass 4 GiB on 32-bit hosts too
 #endif
@@ -21,11 +25,8 @@ namespace platform {
 namespace {
 
 const std::uint64_t PresentOrSwapped = 3ull << 62;
-// Entries per pagemap read: first 1 MiB of address space with 4 KiB pages,
-// then twice as many each time, up to 32 MiB.
-const std::size_t FirstEntries = 256;
-const std::size_t MostEntries = 8192;
-std::uint64_t Entries[MostEntries];
+// Entries per pagemap read: 32 MiB of address space with 4 KiB pages, in 64 KiB.
+const std::size_t WindowEntries = 8192;
 
 // The stretch of touched pages being found: [first, end) once `found`.
 struct Stretch {
@@ -47,23 +48,31 @@ bool AddPages(Stretch& stretch, std::uint64_t from, std::uint64_t to, bool touch
   return stretch.end - stretch.first == stretch.longest;
 }
 
-// Adds the pages [from, to) of one private mapping as the pagemap tells them.
-// Each read takes twice as many entries as the one before, up to MostEntries,
-// so that a short stretch met at once costs a small read, and a long stretch,
-// touched or not, few reads. False where the pagemap can't be read.
-bool AddPrivatePages(int pagemapFd, std::uint64_t page, std::uint64_t from, std::uint64_t to,
-                     Stretch& stretch, std::size_t& entries, bool& complete) {
-  for (std::uint64_t at = from; at < to && !complete;) {
-    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(entries, (to - at) / page));
-    const ssize_t count = pread(pagemapFd, Entries, wanted * sizeof Entries[0],
-                                static_cast<off_t>(at / page * sizeof Entries[0]));
+// The window of entries that holds page number `page`: the one read last, or
+// a new one read from that page on. False where the pagemap can't be read.
+bool WindowHolding(posix::HandleRecord& process, std::uint64_t page) {
+  std::vector<std::uint64_t>& entries = process.pagemap;
+  if (page >= process.pagemapFirst && page - process.pagemapFirst < entries.size()) return true;
+  entries.resize(WindowEntries);
+  for (;;) {
+    const ssize_t count = pread(process.pagemapFd, entries.data(), WindowEntries * sizeof entries[0],
+                                static_cast<off_t>(page * sizeof entries[0]));
     if (count < 0 && errno == EINTR) continue;
-    if (count < static_cast<ssize_t>(sizeof Entries[0])) return false;
-    const std::size_t got = static_cast<std::size_t>(count) / sizeof Entries[0];
-    for (std::size_t i = 0; i < got && !complete; ++i, at += page) {
-      complete = AddPages(stretch, at, at + page, (Entries[i] & PresentOrSwapped) != 0);
-    }
-    entries = std::min(entries * 2, MostEntries);
+    // Near the top of the address space the window is cut short.
+    entries.resize(count < 0 ? 0 : static_cast<std::size_t>(count) / sizeof entries[0]);
+    process.pagemapFirst = page;
+    return !entries.empty();
+  }
+}
+
+// Adds the pages [from, to) of one private mapping as the pagemap tells them.
+bool AddPrivatePages(posix::HandleRecord& process, std::uint64_t pageSize, std::uint64_t from, std::uint64_t to,
+                     Stretch& stretch, bool& complete) {
+  for (std::uint64_t at = from; at < to && !complete; at += pageSize) {
+    const std::uint64_t page = at / pageSize;
+    if (!WindowHolding(process, page)) return false;
+    const std::uint64_t entry = process.pagemap[page - process.pagemapFirst];
+    complete = AddPages(stretch, at, at + pageSize, (entry & PresentOrSwapped) != 0);
   }
   return true;
 }
@@ -83,7 +92,6 @@ BOOL FindTouchedPages(HANDLE hProcess, ULONG_PTR base, SIZE_T size, SIZE_T longe
   const std::vector<posix::Mapping>* maps = posix::CurrentMaps(*process);
   if (maps == nullptr) return FALSE;
   Stretch stretch = {longest - longest % page, false, 0, 0};
-  std::size_t entries = FirstEntries;
   const std::uint64_t end = static_cast<std::uint64_t>(base) + size;
   bool complete = false;
   std::uint64_t at = base;
@@ -96,7 +104,7 @@ BOOL FindTouchedPages(HANDLE hProcess, ULONG_PTR base, SIZE_T size, SIZE_T longe
     const std::uint64_t to = std::min(line->end, end);
     if (line->shared) {
       complete = AddPages(stretch, at, to, true);
-    } else if (!AddPrivatePages(process->pagemapFd, page, at, to, stretch, entries, complete)) {
+    } else if (!AddPrivatePages(*process, page, at, to, stretch, complete)) {
       return FALSE;
     }
     at = to;
