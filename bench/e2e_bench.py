@@ -271,7 +271,15 @@ def measure_untouched(build, gib, rounds, timeout):
     touched-pages limit in turns, then the copy of everything. A read of a
     never-touched page maps the kernel's zero page there, which the pagemap
     then shows present: after one copy of everything, Mirvane reads it all."""
-    target, address = start_target(build, ["--sparse-gib", str(gib)], 4, 4)
+    result = {"kind": "untouched", "untouched_gib": gib, "size_mib": 4, "region_mib": 4, "rounds": rounds}
+    result.update(touched_then_everything(build, ["--sparse-gib", str(gib)], 4, rounds, timeout))
+    return result
+
+
+def touched_then_everything(build, options, size_mib, rounds, timeout):
+    """Mirvane and the touched-pages limit in turns, then the copy of everything
+    as many rounds, against a target whose pages are touched only in part."""
+    target, address = start_target(build, options, size_mib, size_mib)
     subject = Subject(build, target.pid, address, ["touched", "mirvane", "pieces"])
     try:
         take_turns([subject], rounds, timeout, only=("touched", "mirvane"))
@@ -279,9 +287,7 @@ def measure_untouched(build, gib, rounds, timeout):
             subject.run("pieces", timeout)
     finally:
         stop_target(target)
-    result = {"kind": "untouched", "untouched_gib": gib, "size_mib": 4, "region_mib": 4, "rounds": rounds}
-    result.update(subject.figures())
-    return result
+    return subject.figures()
 
 
 def measure_mappings(build, counts, ram_mib, rounds, timeout):
@@ -311,16 +317,8 @@ def measure_mappings(build, counts, ram_mib, rounds, timeout):
 
 
 def measure_scattered(build, count, ram_mib, rounds, timeout):
-    target, address = start_target(build, ["--scattered", str(count)], ram_mib, ram_mib)
-    subject = Subject(build, target.pid, address, ["touched", "mirvane", "pieces"])
-    try:
-        take_turns([subject], rounds, timeout, only=("touched", "mirvane"))
-        for _ in range(rounds):
-            subject.run("pieces", timeout)
-    finally:
-        stop_target(target)
     result = {"kind": "scattered", "scattered": count, "size_mib": ram_mib, "region_mib": ram_mib, "rounds": rounds}
-    result.update(subject.figures())
+    result.update(touched_then_everything(build, ["--scattered", str(count)], ram_mib, rounds, timeout))
     return result
 
 

@@ -11,7 +11,8 @@
 #                  qemu's user-mode emulation for the ARM64 build and its
 #                  tests; the MIPS cross tools and an ISO writer for the marker
 #                  program; Debian's 64-bit pcsxr emulator with Xvfb, Mesa and
-#                  ImageMagick for the test on a real emulator; clang with its
+#                  ImageMagick, and Debian's Beetle PSX libretro core and
+#                  standalone Mednafen, for the tests on real emulators; clang with its
 #                  fuzzer and sanitizer runtimes, clang-tidy and clang-format.
 #                  Where this machine runs 32-bit programs
 #                  (scripts/probe-32bit.sh) also Wine's 32-bit half and the
@@ -36,7 +37,7 @@ if [ "${1:-}" != native ]; then
              g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64
              g++-aarch64-linux-gnu qemu-user
              binutils-mipsel-linux-gnu genisoimage
-             pcsxr:amd64 xvfb imagemagick libgl1-mesa-dri libglx-mesa0
+             pcsxr:amd64 xvfb imagemagick libgl1-mesa-dri libglx-mesa0 libretro-beetle-psx mednafen
              clang libclang-rt-14-dev clang-tidy clang-format)
   runs32=$(sh "$root/scripts/probe-32bit.sh" "$root/build/runs-32bit")
   if [ "$runs32" = yes ]; then

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Checks a built PS-X EXE: a header a loader accepts, and no trace of the RAM
+"""Checks built PS-X EXEs: a header a loader accepts, and no trace of the RAM
 markers in the image. A marker copy in the file would also sit in the
 emulator's memory and make the host tool see that marker twice. Given the test
-BIOS image too, checks that it fills the 512 KiB ROM and holds no marker either.
+BIOS image too (a .BIN), checks that it fills the 512 KiB ROM and holds no
+marker either.
 
-usage: check_image.py TESSIL.EXE [TESSBIOS.BIN]"""
+usage: check_image.py TESSIL.EXE [GAME.EXE] [TESSBIOS.BIN]"""
+import os
 import struct
 import sys
 
@@ -41,17 +43,19 @@ def marker_faults(exe):
 
 
 def main():
-    if len(sys.argv) not in (2, 3):
+    if len(sys.argv) < 2:
         sys.exit(__doc__.splitlines()[-1])
-    with open(sys.argv[1], "rb") as f:
-        exe = f.read()
-    faults = header_faults(exe) + marker_faults(exe)
-    if len(sys.argv) == 3:
-        with open(sys.argv[2], "rb") as f:
-            bios = f.read()
-        if len(bios) != BIOS_SIZE:
-            faults.append("the BIOS image is %d bytes, not %d" % (len(bios), BIOS_SIZE))
-        faults += ["BIOS: " + fault for fault in marker_faults(bios)]
+    faults = []
+    for path in sys.argv[1:]:
+        with open(path, "rb") as f:
+            image = f.read()
+        name = os.path.basename(path)
+        if name.upper().endswith(".BIN"):
+            if len(image) != BIOS_SIZE:
+                faults.append("%s is %d bytes, not %d" % (name, len(image), BIOS_SIZE))
+        else:
+            faults += ["%s: %s" % (name, fault) for fault in header_faults(image)]
+        faults += ["%s: %s" % (name, fault) for fault in marker_faults(image)]
     for fault in faults:
         print("FAIL:", fault)
     if not faults:

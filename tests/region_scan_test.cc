@@ -15,7 +15,7 @@ struct Slots {
 };
 
 // Every path a build may have; the tests run those this processor runs.
-const ScanPath Paths[] = {PlainScanPath, Sse2ScanPath, Avx2ScanPath, NeonScanPath};
+const ScanPath Paths[] = {PlainScanPath, Sse2ScanPath, Avx2ScanPath, Avx512ScanPath, NeonScanPath};
 
 Slots ScanBy(ScanPath path, const std::vector<unsigned char>& buffer, std::size_t size) {
   ClearFoundSlots();

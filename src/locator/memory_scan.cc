@@ -71,8 +71,8 @@ struct TouchedPages {
   SIZE_T pendingEnd;
 };
 
-// The most stretches one piece is read in: a 1 MiB piece of 4 KiB pages,
-// every other one touched, has 128.
+// The most stretches one piece is read in: a 512 KiB piece of 4 KiB pages,
+// every other one touched, has 64.
 const int MostPartsPerPiece = 256;
 
 // Part of a piece to read, in run offsets.

@@ -92,6 +92,25 @@ __attribute__((target("avx2"))) std::size_t SkipBlocksAvx2(const unsigned char* 
   }
   return offset;
 }
+
+// A block is two 64-byte vectors, each compared into a mask register: a third
+// of the instructions of the AVX2 path, so the scan keeps ahead of the copy
+// of the next piece where memory is fast.
+__attribute__((target("avx512f"))) std::size_t SkipBlocksAvx512(const unsigned char* buffer, std::size_t offset,
+                                                               std::size_t limit) {
+  const int words = FirstWordCount;
+  for (; offset + BlockBytes - 4 < limit; offset += BlockBytes) {
+    const __m512i d0 = _mm512_loadu_si512(buffer + offset);
+    const __m512i d1 = _mm512_loadu_si512(buffer + offset + 64);
+    __mmask16 equal = 0;
+    for (int w = 0; w < words; ++w) {
+      const __m512i word = _mm512_set1_epi32(static_cast<int>(FirstWords[w]));
+      equal |= _mm512_cmpeq_epi32_mask(d0, word) | _mm512_cmpeq_epi32_mask(d1, word);
+    }
+    if (equal != 0) break;
+  }
+  return offset;
+}
 #endif
 
 #ifdef MIRVANE_HAVE_NEON_SCAN
@@ -122,6 +141,7 @@ std::size_t SkipBlocks(ScanPath path, const unsigned char* buffer, std::size_t o
 #ifdef MIRVANE_HAVE_X86_SCANS
     case Sse2ScanPath: return SkipBlocksSse2(buffer, offset, limit);
     case Avx2ScanPath: return SkipBlocksAvx2(buffer, offset, limit);
+    case Avx512ScanPath: return SkipBlocksAvx512(buffer, offset, limit);
 #endif
 #ifdef MIRVANE_HAVE_NEON_SCAN
     case NeonScanPath: return SkipBlocksNeon(buffer, offset, limit);
@@ -134,7 +154,7 @@ std::size_t SkipBlocks(ScanPath path, const unsigned char* buffer, std::size_t o
 
 bool ScanPathBuilt(ScanPath path) {
 #ifdef MIRVANE_HAVE_X86_SCANS
-  if (path == Sse2ScanPath || path == Avx2ScanPath) return true;
+  if (path == Sse2ScanPath || path == Avx2ScanPath || path == Avx512ScanPath) return true;
 #endif
 #ifdef MIRVANE_HAVE_NEON_SCAN
   if (path == NeonScanPath) return true;
@@ -151,12 +171,13 @@ bool ScanPathRuns(ScanPath path) {
   __builtin_cpu_init();
   if (path == Sse2ScanPath) return __builtin_cpu_supports("sse2");
   if (path == Avx2ScanPath) return __builtin_cpu_supports("avx2");
+  if (path == Avx512ScanPath) return __builtin_cpu_supports("avx512f");
 #endif
   return true;  // NEON is part of every 64-bit ARM processor
 }
 
 ScanPath FastestScanPath() {
-  for (ScanPath path : {Avx2ScanPath, NeonScanPath, Sse2ScanPath}) {
+  for (ScanPath path : {Avx512ScanPath, Avx2ScanPath, NeonScanPath, Sse2ScanPath}) {
     if (ScanPathRuns(path)) return path;
   }
   return PlainScanPath;
@@ -166,6 +187,7 @@ const char* ScanPathName(ScanPath path) {
   switch (path) {
     case Sse2ScanPath: return "SSE2";
     case Avx2ScanPath: return "AVX2";
+    case Avx512ScanPath: return "AVX-512";
     case NeonScanPath: return "NEON";
     default: return "plain";
   }

@@ -9,12 +9,12 @@
 
 // How the scan passes over blocks that hold no candidate step: word by word
 // (the plain scan), or comparing whole blocks with the processor's vectors.
-enum ScanPath { PlainScanPath, Sse2ScanPath, Avx2ScanPath, NeonScanPath, ScanPathCount };
+enum ScanPath { PlainScanPath, Sse2ScanPath, Avx2ScanPath, Avx512ScanPath, NeonScanPath, ScanPathCount };
 
 // Whether this build has the path, and whether this processor can run it.
 bool ScanPathBuilt(ScanPath path);
 bool ScanPathRuns(ScanPath path);
-// The fastest path this processor runs, and its name ("plain", "SSE2", ...).
+// The fastest path this processor runs, and its name ("plain", "SSE2", "AVX-512", ...).
 ScanPath FastestScanPath();
 const char* ScanPathName(ScanPath path);
 

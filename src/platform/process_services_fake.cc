@@ -1,5 +1,7 @@
 #include "platform/process_services_fake.h"
 
+#include "platform/stretches_one_by_one.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -364,17 +366,9 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
 // Each stretch is logged as a read of its own; the calls are counted apart.
 BOOL ReadProcessMemoryStretches(HANDLE hProcess, const MEMORY_STRETCH* stretches, int count,
                                 SIZE_T* lpNumberOfBytesRead) {
-  SIZE_T total = 0;
-  BOOL whole = TRUE;
-  for (int i = 0; i < count && whole; ++i) {
-    SIZE_T copied = 0;
-    whole = ReadProcessMemory(hProcess, stretches[i].base, stretches[i].buffer, stretches[i].size, &copied) &&
-            copied == stretches[i].size;
-    total += copied;
-    --System.readCalls;
-  }
-  ++System.readCalls;
-  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = total;
+  const int calls = System.readCalls;
+  const BOOL whole = ReadStretchesOneByOne(hProcess, stretches, count, lpNumberOfBytesRead);
+  System.readCalls = calls + 1;
   return whole;
 }
 

@@ -1,6 +1,7 @@
 // kernel32 itself, behind the tool's own process and memory records.
 // Our header comes first: <windows.h> turns the names of its constants into macros.
 #include "platform/process_services.h"
+#include "platform/stretches_one_by_one.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -110,16 +111,7 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
 // the system tells touched pages, which Windows never does.
 BOOL ReadProcessMemoryStretches(HANDLE hProcess, const MEMORY_STRETCH* stretches, int count,
                                 SIZE_T* lpNumberOfBytesRead) {
-  SIZE_T total = 0;
-  BOOL whole = TRUE;
-  for (int i = 0; i < count && whole; ++i) {
-    SIZE_T copied = 0;
-    whole = ReadProcessMemory(hProcess, stretches[i].base, stretches[i].buffer, stretches[i].size, &copied) &&
-            copied == stretches[i].size;
-    total += copied;
-  }
-  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = total;
-  return whole;
+  return ReadStretchesOneByOne(hProcess, stretches, count, lpNumberOfBytesRead);
 }
 
 namespace {

@@ -1,7 +1,8 @@
-"""Builds and starts Debian's Beetle PSX core under Wine for the tests, in our
-headless libretro host (retro_host.exe), with our BIOS image and TESSIL.EXE.
-The Wine side (a fresh server, the prompt the Windows tool runs at) is the
-end-to-end tests' (tests/e2e/e2e_support.py)."""
+"""Builds and starts Debian's Beetle PSX core for the tests, in our headless
+libretro host (retro_host.c), with our BIOS image and a program: under Wine
+the core built for Windows, natively Debian's own build of it. The Wine side
+(a fresh server, the prompt the Windows tool runs at) is the end-to-end
+tests' (tests/e2e/e2e_support.py)."""
 import os
 import re
 import shutil
@@ -34,9 +35,20 @@ def system_folder(home, bios):
 
 
 def start_host(loader, host, core, system, game, env, log):
-    """Starts the host with the core and the game; returns the process (its
-    Linux PID is the Wine process's) and its Wine PID, once the game is loaded."""
+    """Starts the host under Wine with the core and the game; returns the
+    process (its Linux PID is the Wine process's) and its Wine PID, once the
+    game is loaded."""
     command = [loader, host, e2e.windows_path(core), e2e.windows_path(system), e2e.windows_path(game)]
+    return ready_host(command, env, log)
+
+
+def start_native_host(host, core, system, game, log):
+    """Starts the native host with the core and the game; returns the process
+    and its PID, once the game is loaded."""
+    return ready_host([host, core, system, game], dict(os.environ), log)
+
+
+def ready_host(command, env, log):
     process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log)
     try:
         found, _ = e2e.read_until(process.stdout, re.compile(rb"ready pid (\d+)\r?\n"), READY_SECONDS,
@@ -46,9 +58,3 @@ def start_host(loader, host, core, system, game, env, log):
         raise
     return process, int(found.group(1))
 
-
-def run_windows_tool(setting, tool, argument):
-    """(printed line, full exit status) of the Windows tool run at the
-    setting's prompt (e2e_support.start_prompt)."""
-    output, status = e2e.run_at_prompt(setting, '"%s" %s' % (e2e.windows_path(tool), argument))
-    return output.decode("ascii", "replace").strip(), status

@@ -1,9 +1,20 @@
 #!/usr/bin/env python3
-"""Runs the marker program in real emulators and checks that the tools find
-the emulated RAM at the address an independent scan of the emulator's memory
-finds (/proc/PID/mem, not the tools' code). Fails when an emulator or a tool
-it needs is missing: the test command installs and builds them, and a missing
-one must not pass for a skip.
+"""Runs the marker program, and a game with no marker program, in real
+emulators and checks that the tools find the emulated RAM at the address an
+independent scan of the emulator's memory finds (/proc/PID/mem, not the
+tools' code: find_ram.py, by the markers or by the game's image and its
+moving frame counter). Fails when an emulator or a tool it needs is missing:
+the test command installs and builds them, and a missing one must not pass
+for a skip.
+
+With the game (GAME.EXE, tessil/game.s) the 64-bit tools must find the RAM by
+the console's kernel area that the BIOS left there, and say so on standard
+error; with the marker program, by the markers, and say nothing (the markers
+beat the kernel area). Mirvane.exe never looks at the kernel area: for it a
+game with no marker program is "not found", silently. Where an emulator's
+built-in BIOS stand-in leaves no kernel area (Debian's pcsxr: the scan's dump
+of it is printed), the game is not found, with the reason that asks for the
+marker program.
 
 Debian's pcsxr (the default), for the native tool: headless under Xvfb with
 its built-in BIOS, once as TESSIL.EXE and once booted from TESSIL.ISO; by PID
@@ -17,14 +28,23 @@ its own (--root), as the two packages can't be installed together.
 
 With --wine, Debian's Beetle PSX core (Mednafen-based) built for Windows, for
 the Windows tool: our headless libretro host runs it under Wine with our BIOS
-image and TESSIL.EXE, the first program of a fresh Wine server in a copy of
-the Wine tests' prefix. The Windows tool must find the RAM by Wine PID and by
-the host's executable name, and the native tool (--native-tool) by the Wine
-process's Linux PID. The core is built into the --beetle folder once.
+image and TESSIL.EXE (then GAME.EXE), the first program of a fresh Wine server
+in a copy of the Wine tests' prefix. The Windows tool must find the RAM by
+Wine PID and by the host's executable name, and the native tool
+(--native-tool) by the Wine process's Linux PID. The core is built into the
+--beetle folder once.
 
-usage: emulator_test.py MIRVANE TESSIL.EXE TESSIL.ISO [--root DIR] [--bits 64|32] [--screens DIR]
-       emulator_test.py MIRVANE.EXE TESSIL.EXE --wine LOADER --bits 64|32 --beetle DIR --host RETRO_HOST.EXE
-                        --bios TESSBIOS.BIN --native-tool MIRVANE"""
+With --core, Debian's Beetle PSX core for Linux (libretro-beetle-psx), in the
+same host built natively, with our BIOS image; with --mednafen, Debian's
+standalone Mednafen, headless under Xvfb with sound off, with our BIOS image
+in its firmware folder. Each runs TESSIL.EXE, then GAME.EXE; the native tool
+must find the RAM by PID and by name.
+
+usage: emulator_test.py MIRVANE TESSIL.EXE TESSIL.ISO --game GAME.EXE [--root DIR] [--bits 64|32] [--screens DIR]
+       emulator_test.py MIRVANE.EXE TESSIL.EXE --game GAME.EXE --wine LOADER --bits 64|32 --beetle DIR
+                        --host RETRO_HOST.EXE --bios TESSBIOS.BIN --native-tool MIRVANE
+       emulator_test.py MIRVANE TESSIL.EXE --game GAME.EXE --core CORE.so --host RETRO_HOST --bios TESSBIOS.BIN
+       emulator_test.py MIRVANE TESSIL.EXE --game GAME.EXE --mednafen --bios TESSBIOS.BIN"""
 import argparse
 import os
 import select
@@ -39,12 +59,16 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import beetle_session as beetle
 import e2e_support as e2e
-from find_ram import marker_hits, ram_base
+from find_ram import game_ram_bases, kernel_area_dump, marker_hits, ram_base
+import mednafen_session as mednafen
 from pcsxr_session import (find_pcsxr, find_plugin_dir, program_bits, start_pcsxr, start_xvfb, stop, wait_until,
                            write_config)
 from screen_colours import colour_name, dominant_colour, grab, save_png
 
 MARKER_TIMEOUT = 30  # seconds; the markers usually appear within 2
+GAME_TIMEOUT = 30  # seconds for the game to be seen running
+KERNEL_LINE = "the RAM was found by the console's kernel area, as no marker program is running in the emulator"
+NO_MARKER_REASON = "holds no marker: is the marker program"
 STARTUP_SECONDS = 2
 # The native tool reads only the pages the emulator has touched: a run leaves
 # it as big as it was, but for what it allocates itself meanwhile.
@@ -62,6 +86,45 @@ def check(name, ok, detail=""):
 def run_tool(tool, arguments):
     done = subprocess.run([tool] + arguments, capture_output=True, text=True, timeout=120)
     return done.stdout.strip(), done.returncode
+
+
+def run_tool_fully(tool, arguments):
+    """(printed line, standard error, exit status) of a native tool's run."""
+    done = subprocess.run([tool] + arguments, capture_output=True, timeout=120)
+    return done.stdout.decode("ascii", "replace").strip(), done.stderr, done.returncode
+
+
+def check_answer(label, how, answer, expected, error_wanted):
+    """answer: (printed line, standard error, status); expected: (line,
+    status); error_wanted: the exact standard error, or a fragment it must
+    hold as its one line (NO_MARKER_REASON)."""
+    printed, error, status = answer
+    error = error.decode("ascii", "replace")
+    if error_wanted == NO_MARKER_REASON:
+        error_ok = error.count("\n") == 1 and NO_MARKER_REASON in error
+    else:
+        error_ok = error == error_wanted
+    check("%s: %s" % (label, how), (printed, status) == expected and error_ok,
+          "printed %r with status %d and on standard error %r; expected %r with status %d and %r"
+          % (printed, status, error, expected[0], expected[1], error_wanted))
+
+
+def kernel_line(tool, line_end="\n"):
+    return "%s: %s%s" % (e2e.tool_name(tool), KERNEL_LINE, line_end)
+
+
+def independent_game_base(label, pid, game):
+    """The RAM's address where the game runs, by our own scan, with the words
+    of its kernel area printed; 0 (and a failed check) where it isn't seen
+    running in one RAM."""
+    bases = wait_until(lambda: game_ram_bases(pid, game), GAME_TIMEOUT)
+    check(label + ": the game runs in one RAM", len(bases) == 1,
+          "the scan finds it running at %s" % [hex(base) for base in bases])
+    if len(bases) != 1:
+        return 0
+    print("%s: the independent scan finds the RAM at 0x%08X; its kernel area:\n%s"
+          % (label, bases[0], kernel_area_dump(pid, bases[0])), flush=True)
+    return bases[0]
 
 
 def both_markers_seen(emulator):
@@ -131,11 +194,7 @@ def check_running_emulator(label, emulator, tool, display, screens_dir):
     base = independent_ram_base(label, emulator)
     if not base:
         return  # then the tool has nothing to be compared with
-    expected = "0x%08X" % base
-    for how, argument in (("by PID", str(emulator.pid)), ("by name", "pcsxr")):
-        printed, status = run_tool(tool, [argument])
-        check("%s: the tool finds the RAM %s" % (label, how), (printed, status) == (expected, 2),
-              "printed %r with status %d, expected %r with status 2" % (printed, status, expected))
+    check_native_tool(label, tool, emulator.pid, "pcsxr", (hex_address(base), 2), "")
     check_flicker(label, display, screens_dir)
 
 
@@ -195,13 +254,33 @@ def check_restart_under_watch(pcsxr, exe, tool, home, display):
     check("%s: SIGTERM ends it with status 0" % label, watcher.returncode == 0, "status %d" % watcher.returncode)
 
 
-def check_boot(label, pcsxr, pcsxr_arguments, tool, home, display, screens_dir):
+def hex_address(base):
+    return "0x%08X" % base
+
+
+def check_native_tool(label, tool, pid, name, expected, error_wanted):
+    for how, argument in (("by PID", str(pid)), ("by name", name)):
+        check_answer(label, "the tool answers %s" % how, run_tool_fully(tool, [argument]), expected, error_wanted)
+
+
+def check_pcsxr_game(label, emulator, tool, game):
+    """pcsxr's built-in BIOS stand-in writes no kernel area (the dump shows
+    it): the game runs, but the tool can't find it without the marker
+    program, and says so."""
+    if independent_game_base(label, emulator.pid, game):
+        check_native_tool(label, tool, emulator.pid, "pcsxr", ("0x00000000", 0), NO_MARKER_REASON)
+
+
+def check_boot(label, pcsxr, pcsxr_arguments, tool, home, display, screens_dir, game=None):
     failed_before = Results["failed"]
     log_path = os.path.join(home, label + ".log")
     with open(log_path, "w") as log:
         emulator = start_pcsxr(pcsxr, home, display, pcsxr_arguments, log)
         try:
-            check_running_emulator(label, emulator, tool, display, screens_dir)
+            if game:
+                check_pcsxr_game(label, emulator, tool, game)
+            else:
+                check_running_emulator(label, emulator, tool, display, screens_dir)
         finally:
             stop(emulator)
     if Results["failed"] > failed_before:
@@ -214,7 +293,7 @@ def check_beetle_under_wine(args):
     label = "beetle-psx (%s) under Wine" % triple.split("-")[0]
     # The prefix the Wine tests ready (their "wine" fixture): the run is in a copy of it.
     env = e2e.wine_environment(args.tool)
-    needed = [args.tool, args.exe, args.host, args.bios, args.native_tool]
+    needed = [args.tool, args.exe, args.game, args.host, args.bios, args.native_tool]
     missing = [path for path in needed if not os.path.isfile(path)]
     missing += [name for name in (args.wine, "wineserver", triple + "-g++", "make") if not shutil.which(name)]
     if not os.path.isfile(os.path.join(env["WINEPREFIX"], "system.reg")):
@@ -228,6 +307,11 @@ def check_beetle_under_wine(args):
     core = beetle.build_core(os.path.join(os.path.dirname(os.path.abspath(__file__)), "build-beetle-core.sh"),
                              args.beetle, triple)
     print("%s: the core is %s (%.0f s)" % (label, core, time.monotonic() - started), flush=True)
+    check_beetle_program_under_wine(label + ", TESSIL.EXE", args, env, core, args.exe, game=False)
+    check_beetle_program_under_wine(label + ", the game", args, env, core, args.game, game=True)
+
+
+def check_beetle_program_under_wine(label, args, env, core, program, game):
     failed_before = Results["failed"]
     # The emulator is the first program of a fresh server, in a prefix of its own.
     wine = e2e.fresh_server_setting({"wine": args.wine, "env": env})
@@ -237,22 +321,25 @@ def check_beetle_under_wine(args):
         with open(log_path, "w") as log:
             emulator, wine_pid = beetle.start_host(args.wine, os.path.abspath(args.host), core,
                                                    beetle.system_folder(wine["scratch"], args.bios),
-                                                   os.path.abspath(args.exe), wine["env"], log)
+                                                   os.path.abspath(program), wine["env"], log)
         print("%s: the host runs as Wine PID %d, Linux PID %d, the first program of a fresh Wine server"
               % (label, wine_pid, emulator.pid), flush=True)
-        base = independent_ram_base(label, emulator)
+        base = independent_game_base(label, emulator.pid, program) if game else independent_ram_base(label, emulator)
         if base:
             e2e.start_prompt(wine)
+            tool = os.path.abspath(args.tool)
             # The address as exit status where it fits 32 bits, else 2: found, see the output.
-            expected = ("0x%08X" % base, base if base <= 0xFFFFFFFF else 2)
+            expected = (hex_address(base), base if base <= 0xFFFFFFFF else 2)
+            error_wanted = kernel_line(tool, "\r\n") if game else ""
+            if game and args.bits == 32:
+                expected, error_wanted = ("0x00000000", 0), ""  # it never looks at the kernel area
             for how, argument in (("by Wine PID", str(wine_pid)), ("by name", beetle.HOST_NAME)):
-                found = beetle.run_windows_tool(wine, os.path.abspath(args.tool), argument)
-                check("%s: %s finds the RAM %s" % (label, os.path.basename(args.tool), how), found == expected,
-                      "printed %r with status %d, expected %r with status %d" % (found + expected))
-            printed, status = run_tool(os.path.abspath(args.native_tool), [str(emulator.pid)])
-            check("%s: the native tool finds the RAM by the Linux PID" % label,
-                  (printed, status) == (expected[0], 2),
-                  "printed %r with status %d, expected %r with status 2" % (printed, status, expected[0]))
+                output, error, status = e2e.run_tool(dict(wine, tool=tool), [argument])
+                check_answer(label, "%s answers %s" % (os.path.basename(tool), how),
+                             (output.decode("ascii", "replace").strip(), error, status), expected, error_wanted)
+            check_answer(label, "the native tool answers by the Linux PID",
+                         run_tool_fully(os.path.abspath(args.native_tool), [str(emulator.pid)]),
+                         (hex_address(base), 2), kernel_line(args.native_tool) if game else "")
     except (RuntimeError, subprocess.SubprocessError) as problem:
         check("%s: the emulator runs and the tools answer" % label, False, str(problem))
     finally:
@@ -262,6 +349,75 @@ def check_beetle_under_wine(args):
             with open(log_path) as log:
                 print("--- host output ---\n%s" % log.read()[-3000:])
         e2e.stop_everything(wine)
+
+
+def start_native_emulator(args, home, display, program, log):
+    """Starts the emulator under test (Beetle in our host with --core, else
+    Mednafen) with our BIOS and the program; returns it and its PID."""
+    if args.core:
+        return beetle.start_native_host(os.path.abspath(args.host), args.core, beetle.system_folder(home, args.bios),
+                                        program, log)
+    emulator = mednafen.start(mednafen.find_mednafen(), home, display, program, log)
+    return emulator, emulator.pid
+
+
+def check_native_mednafen_family(label, args, home, display, name):
+    """Runs TESSIL.EXE, then the game, in the emulator under test; the native
+    tool must find the RAM by the markers, then by the kernel area our BIOS
+    leaves."""
+    tool = os.path.abspath(args.tool)
+    for program, is_game in ((args.exe, False), (args.game, True)):
+        case = "%s, %s" % (label, "the game" if is_game else "TESSIL.EXE")
+        failed_before = Results["failed"]
+        log = tempfile.TemporaryFile(mode="w+")
+        emulator = None
+        try:
+            emulator, pid = start_native_emulator(args, home, display, os.path.abspath(program), log)
+            base = independent_game_base(case, pid, program) if is_game else independent_ram_base(case, emulator)
+            if base:
+                check_native_tool(case, tool, pid, name, (hex_address(base), 2), kernel_line(tool) if is_game else "")
+        except (RuntimeError, subprocess.SubprocessError) as problem:
+            check("%s: the emulator runs and the tool answers" % case, False, str(problem))
+        finally:
+            if emulator:
+                stop(emulator)
+            if Results["failed"] > failed_before:
+                log.seek(0)
+                print("--- emulator output ---\n%s" % log.read()[-3000:])
+            log.close()
+
+
+def check_beetle_native(args):
+    missing = [path for path in (args.tool, args.exe, args.game, args.host, args.bios, args.core)
+               if not os.path.isfile(path)]
+    if missing:
+        check("beetle-psx (native): everything it needs is there", False,
+              "not installed or not built (scripts/install-deps.sh installs them): " + ", ".join(missing))
+        return
+    home = tempfile.mkdtemp(prefix="beetle-home-")
+    try:
+        check_native_mednafen_family("beetle-psx (native)", args, home, None, os.path.basename(args.host))
+    finally:
+        shutil.rmtree(home, ignore_errors=True)
+
+
+def check_mednafen(args):
+    program = mednafen.find_mednafen()
+    missing = [path for path in (args.tool, args.exe, args.game, args.bios) if not os.path.isfile(path)]
+    missing += [name for name, found in (("mednafen", program), ("Xvfb", shutil.which("Xvfb"))) if not found]
+    if missing:
+        check("mednafen: everything it needs is there", False,
+              "not installed or not built (scripts/install-deps.sh installs them): " + ", ".join(missing))
+        return
+    home = tempfile.mkdtemp(prefix="mednafen-home-")
+    with open(os.path.join(home, "xvfb.log"), "w") as xvfb_log:
+        server, display = start_xvfb(xvfb_log)
+    try:
+        mednafen.write_settings(home, args.bios)
+        check_native_mednafen_family("mednafen", args, home, display, os.path.basename(program))
+    finally:
+        stop(server)
+        shutil.rmtree(home, ignore_errors=True)
 
 
 def main():
@@ -278,11 +434,23 @@ def main():
     parser.add_argument("--host", help="with --wine: our libretro host, retro_host.exe")
     parser.add_argument("--bios", help="with --wine: our BIOS image, TESSBIOS.BIN")
     parser.add_argument("--native-tool", help="with --wine: the native Mirvane")
+    parser.add_argument("--game", required=True, help="the game that runs with no marker program, GAME.EXE")
+    parser.add_argument("--core", help="test Debian's Beetle core for Linux, this one, in the native host (--host)")
+    parser.add_argument("--mednafen", action="store_true", help="test Debian's standalone Mednafen")
     args = parser.parse_args()
-    if args.wine:
-        if not (args.beetle and args.host and args.bios and args.native_tool):
+    if args.wine or args.core or args.mednafen:
+        if args.wine and not (args.beetle and args.host and args.bios and args.native_tool):
             parser.error("--wine needs --beetle, --host, --bios and --native-tool")
-        check_beetle_under_wine(args)
+        if args.core and not (args.host and args.bios):
+            parser.error("--core needs --host and --bios")
+        if args.mednafen and not args.bios:
+            parser.error("--mednafen needs --bios")
+        if args.wine:
+            check_beetle_under_wine(args)
+        elif args.core:
+            check_beetle_native(args)
+        else:
+            check_mednafen(args)
         print("%d passed, %d failed" % (Results["passed"], Results["failed"]))
         return 1 if Results["failed"] or not Results["passed"] else 0
     if not args.iso:
@@ -293,7 +461,7 @@ def main():
                                         ("pcsxr plugins in " + args.root, plugin_dir),
                                         ("Xvfb", shutil.which("Xvfb")), ("ImageMagick", shutil.which("import")))
                if not found]
-    missing += [path for path in (args.exe, args.iso) if not os.path.isfile(path)]
+    missing += [path for path in (args.exe, args.iso, args.game) if not os.path.isfile(path)]
     if missing:
         print("FAILED: not installed or not built (scripts/install-deps.sh installs them): " + ", ".join(missing))
         return 1
@@ -315,6 +483,7 @@ def main():
         write_config(home, plugin_dir, interpreter=args.bits == 64)
         check_boot("exe", pcsxr, [os.path.abspath(args.exe)], tool, home, display, args.screens)
         check_boot("iso", pcsxr, ["-cdfile", os.path.abspath(args.iso)], tool, home, display, args.screens)
+        check_boot("game", pcsxr, [os.path.abspath(args.game)], tool, home, display, None, game=args.game)
         check_restart_under_watch(pcsxr, args.exe, tool, home, display)
         # A live process with large regions but no markers: nothing to report.
         printed, status = run_tool(tool, [str(server.pid)])

@@ -1,20 +1,30 @@
-/* A headless libretro frontend for the tests on a real emulator under Wine:
- * loads a core DLL, gives it a system folder (where its BIOS lies), loads one
- * game and runs the emulation at about 30 frames a second until it is ended.
- * There is no picture, no sound and no input: the tests only read the
- * emulated RAM from outside.
+/* A headless libretro frontend for the tests on a real emulator, under Wine
+ * and natively: loads a core (a DLL, or a Linux shared library), gives it a
+ * system folder (where its BIOS lies), loads one game and runs the emulation
+ * at about 30 frames a second until it is ended. There is no picture, no sound
+ * and no input: the tests only read the emulated RAM from outside.
  *
- *   retro_host.exe CORE.dll SYSTEM_FOLDER GAME
+ *   retro_host CORE SYSTEM_FOLDER GAME
  *
- * Prints "ready pid N" (N: its Windows process ID) once the game is loaded;
- * status 1 with a reason on standard error when it can't get that far. */
+ * Prints "ready pid N" (N: its process ID, under Wine the Windows one) once
+ * the game is loaded; status 1 with a reason on standard error when it can't
+ * get that far. */
+#ifndef _WIN32
+#define _POSIX_C_SOURCE 200809L /* nanosleep */
+#endif
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#ifdef _WIN32
 #include <windows.h>
+#else
+#include <dlfcn.h>
+#include <time.h>
+#include <unistd.h>
+#endif
 
 /* The few parts of the libretro ABI this frontend uses, from its public
  * definition: the interface version, the environment requests it answers,
@@ -55,7 +65,7 @@ typedef struct {
 } Core;
 
 /* About 30 frames a second: enough to keep the program running, little load. */
-static const DWORD FrameMilliseconds = 33;
+static const unsigned FrameMilliseconds = 33;
 
 static const char *SystemFolder;
 
@@ -108,15 +118,48 @@ static int16_t NoInputState(unsigned port, unsigned device, unsigned index, unsi
  * function pointer types without complaint). */
 typedef void (*AnyFunction)(void);
 
-static AnyFunction Entry(HMODULE dll, const char *name) {
-  FARPROC address = GetProcAddress(dll, name);
+/* The system's few services this host needs: the core's library and its
+ * entry points, a pause, the process ID. */
+#ifdef _WIN32
+typedef HMODULE Library;
+
+static Library OpenLibrary(const char *path) { return LoadLibraryA(path); }
+
+static AnyFunction FindEntry(Library dll, const char *name) { return (AnyFunction)GetProcAddress(dll, name); }
+
+static void Pause(unsigned milliseconds) { Sleep(milliseconds); }
+
+static unsigned long ProcessId(void) { return (unsigned long)GetCurrentProcessId(); }
+#else
+typedef void *Library;
+
+static Library OpenLibrary(const char *path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+
+/* POSIX guarantees that a function's address from dlsym survives this cast. */
+static AnyFunction FindEntry(Library library, const char *name) {
+  AnyFunction entry;
+  void *address = dlsym(library, name);
+  memcpy(&entry, &address, sizeof entry);
+  return entry;
+}
+
+static void Pause(unsigned milliseconds) {
+  struct timespec interval = {0, (long)milliseconds * 1000000L};
+  nanosleep(&interval, NULL);
+}
+
+static unsigned long ProcessId(void) { return (unsigned long)getpid(); }
+#endif
+
+static AnyFunction Entry(Library dll, const char *name) {
+  AnyFunction address = FindEntry(dll, name);
   if (!address) Fail("the core lacks", name);
-  return (AnyFunction)address;
+  return address;
 }
 
 static Core LoadCore(const char *path) {
   Core core;
-  HMODULE dll = LoadLibraryA(path);
+  Library dll = OpenLibrary(path);
   if (!dll) Fail("can't load the core", path);
   core.api_version = (unsigned (*)(void))Entry(dll, "retro_api_version");
   core.set_environment = (void (*)(retro_environment_t))Entry(dll, "retro_set_environment");
@@ -136,7 +179,7 @@ int main(int argc, char **argv) {
   Core core;
   struct retro_game_info game = {0};
   if (argc != 4) {
-    fprintf(stderr, "usage: retro_host CORE.dll SYSTEM_FOLDER GAME\n");
+    fprintf(stderr, "usage: retro_host CORE SYSTEM_FOLDER GAME\n");
     return 1;
   }
   SystemFolder = argv[2];
@@ -152,10 +195,10 @@ int main(int argc, char **argv) {
   core.init();
   game.path = argv[3];
   if (!core.load_game(&game)) Fail("the core did not load the game", argv[3]);
-  printf("ready pid %lu\n", (unsigned long)GetCurrentProcessId());
+  printf("ready pid %lu\n", ProcessId());
   fflush(stdout);
   for (;;) {
     core.run();
-    Sleep(FrameMilliseconds);
+    Pause(FrameMilliseconds);
   }
 }

@@ -51,10 +51,10 @@ const std::uint64_t FourGiB = 0x100000000;
 // Memory an emulator reserves and never touches (a recompiler's cache).
 const std::uint64_t UntouchedSize = FourGiB;
 // The 64-bit tools read a region in pieces of this size from its base.
-const std::uint64_t ReadPieceSize = 0x100000;
-// A file mapping of 8 MiB whose file ends after its first three pieces.
+const std::uint64_t ReadPieceSize = 0x80000;
+// A file mapping of 8 MiB whose file ends after its first six pieces.
 const std::uint64_t ShortRegionSize = 0x800000;
-const std::uint64_t ShortRegionReadable = 3 * ReadPieceSize;
+const std::uint64_t ShortRegionReadable = 6 * ReadPieceSize;  // room for the RAM, and more
 const bool WideAddresses = UINTPTR_MAX > 0xFFFFFFFFu;
 // A fast-memory layout: one range as large as the guest's address space, the
 // RAM mapped at the start of each guest segment that shows it (and at the
@@ -328,7 +328,7 @@ const char* const ScenarioDescriptions[] = {
     "the RAM from 512 KiB below 4 GiB, its end marker above 4 GiB (64-bit processes)",
     "the RAM in a region above 4 GiB (64-bit processes)",
     "the RAM past the first 4 GiB of one sparse region of 4 GiB + 4 MiB (64-bit processes)",
-    "the RAM's start marker across the first 1 MiB piece boundary of its region, 12 bytes before it",
+    "the RAM's start marker across the first 512 KiB piece boundary of its region, 12 bytes before it",
     "a file mapping whose later pieces can't be read, with markers in its first (one \"Err!\"), then the RAM",
     "the RAM at the start of the first of eight 128 MiB regions (a long walk to stop us during)",
     "as many-regions, and the first read of the second region stops us (as our input's end would)",
@@ -366,7 +366,7 @@ const char* const ScenarioDescriptions[] = {
     "no marker; random data holding the kernel's exception vector alone (not found)",
     "the RAM with markers and a kernel area (found by the markers)",
     "no marker; a kernel area at a 4-byte step deep inside a 32 MiB private block, as in an emulator's heap, "
-    "its exception vector across a 1 MiB piece boundary, 12 bytes before it (64-bit: found there; 32-bit: "
+    "its exception vector across a 512 KiB piece boundary, 12 bytes before it (64-bit: found there; 32-bit: "
     "not "
     "found)",
     "no marker; a kernel area in one private region, broken (not found): ",  // and the breakage's description
