@@ -399,7 +399,8 @@ TEST(WatchRam, EachChangeGivesOneLine) {
   const long markerReads = std::count(sizes.begin(), sizes.end(), 16);
   EXPECT_EQ(markerReads, 2 * 7);
   // The pieces of one walk of the two 4 MiB regions.
-  EXPECT_LE(sizes.size() - static_cast<size_t>(markerReads), 2 * 0x400000 / std::max<platform::HostWord>(platform::ReadPieceSize, 1));
+  EXPECT_LE(sizes.size() - static_cast<size_t>(markerReads),
+            2 * 0x400000 / std::max<platform::HostWord>(platform::ReadPieceSize, 1));
   EXPECT_EQ(fake::OpenedPid(), 32u);
 }
 
