@@ -10,7 +10,9 @@
 #     the marker program, beside the copy-only limit;
 #   - the native tool beside 4 and 16 GiB never touched and in pcsxr freshly
 #     started: its time and the target's growth (VmRSS), beside the copy of the
-#     touched pages only (its limit) and the copy of everything (what it read before).
+#     touched pages only (its limit) and the copy of everything (what it read before);
+#   - the native tool under --watch beside the stand-in emulator: its CPU time
+#     while nothing changes, and how soon a move of the RAM gives a new line.
 # Installs what it needs first. Builds in build/bench-native and build/bench-win32;
 # the figures and the report are left in build/bench-results.
 #
@@ -53,7 +55,7 @@ mkdir -p "$results"
 
 echo "=== native: build" >&2
 cmake -S . -B build/bench-native -DCMAKE_BUILD_TYPE=Release -DMIRVANE_TESTS=OFF -DMIRVANE_BENCH=ON >/dev/null
-cmake --build build/bench-native -j 2 --target Mirvane scan_bench bulk_target copy_limit tessil >&2
+cmake --build build/bench-native -j 2 --target Mirvane scan_bench bulk_target copy_limit watch_standin tessil >&2
 
 if [ "$runs32" = yes ]; then
   echo "=== win32: build" >&2
@@ -86,5 +88,9 @@ fi
 echo "=== native: end to end" >&2
 python3 bench/e2e_bench.py --build build/bench-native "${e2e_options[@]}" --json "$results/e2e.json" >&2
 
+echo "=== native: --watch" >&2
+python3 bench/watch_bench.py --tool build/bench-native/Mirvane --standin build/bench-native/bench/watch_standin \
+  --pcsxr build/bench-native/tessil/TESSIL.EXE --json "$results/watch.json" > "$results/watch.md"
+
 echo "=== report (also in $results/report.md)" >&2
-python3 bench/report.py "$results" | tee "$results/report.md"
+{ python3 bench/report.py "$results"; echo; cat "$results/watch.md"; } | tee "$results/report.md"

@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "app/result_format.h"
+#include "platform/address_width.h"
 
 namespace {
 
@@ -51,11 +52,25 @@ void CheckParse(const std::vector<std::string>& arguments) {
           "the parse ended in no known outcome");
   if (outcome != ParseRun) return;
   Require(settings.OutputType >= -4 && settings.OutputType <= 4, "a run with an output type outside -4..4");
+  Require(settings.IntervalMs >= ShortestInterval && settings.IntervalMs <= LongestInterval,
+          "a run with an interval outside its limits");
+  Require(platform::TakesWatchOptions || (!settings.Watch && !settings.Json),
+          "options where the build takes none");
   // A run has looked at every argument: none may have asked for help, and the
-  // name is the one argument that is not a type switch, if there is one.
+  // name is the one argument that is not a type switch nor an option (where
+  // the build takes them), if there is one.
   std::size_t names = 0;
-  for (const std::string& a : arguments) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& a = arguments[i];
     Require(!AsksForHelp(a), "a help switch ended in a run");
+    if (platform::TakesWatchOptions &&
+        (a == "--watch" || a == "--json" || a.compare(0, 11, "--interval=") == 0))
+      continue;
+    if (platform::TakesWatchOptions && a == "--interval") {
+      Require(settings.Watch, "an interval without --watch ended in a run");
+      ++i;
+      continue;
+    }
     if (!a.empty() && a[0] != '/') {
       ++names;
       Require(settings.EmulatorName == a, "the name of a run is not its positional argument");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
+#include "platform/address_width.h"
 
 namespace {
 
@@ -97,6 +98,57 @@ TEST(ParseCommandLine, SplitAndParseTogether) {
   EXPECT_EQ(s.EmulatorName, "emu.exe");
   EXPECT_EQ(s.OutputType, -2);
   EXPECT_EQ(Parse(SplitCommandLine("Mirvane.exe \" \" x"), s), ParseWrongUsage);
+}
+
+TEST(ParseCommandLine, WatchIntervalAndJsonWhereTheBuildTakesThem) {
+  RunSettings s;
+  if (!platform::TakesWatchOptions) {
+    // Mirvane.exe: names like any other, as they always were.
+    EXPECT_EQ(Parse({"--watch"}, s), ParseRun);
+    EXPECT_EQ(s.EmulatorName, "--watch");
+    EXPECT_FALSE(s.Watch);
+    EXPECT_EQ(Parse({"--watch", "emu.exe"}, s), ParseWrongUsage);
+    EXPECT_EQ(Parse({"--interval", "100"}, s), ParseWrongUsage);
+    EXPECT_EQ(Parse({"--json", "/?"}, s), ParseHelp);
+    return;
+  }
+  EXPECT_EQ(Parse({"emu.exe", "--watch", "/-2", "--json"}, s), ParseRun);
+  EXPECT_EQ(s.EmulatorName, "emu.exe");
+  EXPECT_TRUE(s.Watch && s.Json);
+  EXPECT_EQ(s.OutputType, -2);
+  EXPECT_EQ(s.IntervalMs, 250u);
+  EXPECT_EQ(Parse({"--json"}, s), ParseRun);
+  EXPECT_TRUE(s.Json && !s.Watch && s.EmulatorName.empty());
+  struct Case {
+    Args args;
+    ParseOutcome outcome;
+    std::uint32_t interval;
+  } cases[] = {
+      {{"--watch", "--interval", "100", "1234"}, ParseRun, 100},
+      {{"--interval=10", "--watch"}, ParseRun, 10},
+      {{"--watch", "--interval", "3600000"}, ParseRun, 3600000},
+      {{"--watch", "--interval", "100", "--interval=500"}, ParseRun, 500},  // the later one
+      {{"--watch", "--interval", "9"}, ParseWrongUsage, 0},
+      {{"--watch", "--interval", "3600001"}, ParseWrongUsage, 0},
+      {{"--watch", "--interval", "0x10"}, ParseWrongUsage, 0},
+      {{"--watch", "--interval", "-100"}, ParseWrongUsage, 0},
+      {{"--watch", "--interval="}, ParseWrongUsage, 0},
+      {{"--watch", "--interval"}, ParseWrongUsage, 0},
+      {{"--interval", "100"}, ParseWrongUsage, 0},  // only with --watch
+      // Its value is taken as one, even where it would be help.
+      {{"--watch", "--interval", "/?"}, ParseWrongUsage, 0},
+      {{"--watch", "/?", "--interval", "x"}, ParseHelp, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Parse(c.args, s), c.outcome) << c.args[c.args.size() - 1];
+    if (c.outcome == ParseRun) {
+      EXPECT_EQ(s.IntervalMs, c.interval);
+    }
+  }
+  // Other double-dash arguments stay names, as they always were.
+  EXPECT_EQ(Parse({"--watched"}, s), ParseRun);
+  EXPECT_EQ(s.EmulatorName, "--watched");
+  EXPECT_EQ(Parse({"--WATCH", "emu.exe"}, s), ParseWrongUsage);
 }
 
 }  // namespace

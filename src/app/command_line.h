@@ -1,4 +1,5 @@
-// The command line: "[name | pid] [/type]" with help switches.
+// The command line: "[name | pid] [/type]" with help switches; the 64-bit
+// tools also take "--watch", "--interval MS" (with --watch) and "--json".
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,14 @@
 struct RunSettings {
   std::string EmulatorName;  // empty: no name given
   std::int32_t OutputType = 2;
+  bool Watch = false;              // keep watching, an answer line for each change
+  std::uint32_t IntervalMs = 250;  // between two checks while watching
+  bool Json = false;               // each answer as one JSON object
 };
+
+// The shortest and longest interval --interval takes, in milliseconds.
+const std::uint32_t ShortestInterval = 10;
+const std::uint32_t LongestInterval = 3600000;
 
 enum ParseOutcome { ParseRun, ParseHelp, ParseWrongUsage };
 
@@ -22,4 +30,8 @@ extern const char* const WrongUsageMessage;
 std::vector<std::string> SplitCommandLine(const std::string& raw);
 
 // Looks at each argument in turn; `settings` arrives holding the defaults.
+// Where the build takes them, "--watch", "--json" and "--interval MS" (or
+// "--interval=MS", MS in decimal within the limits above, and only with
+// --watch) are options; any other argument that starts with "--" is a name,
+// as it always was.
 ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunSettings& settings);

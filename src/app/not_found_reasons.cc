@@ -104,3 +104,7 @@ std::vector<std::string> NotFoundReasons(const std::string& emulatorName) {
   }
   return reasons;
 }
+
+std::string EndedReason(platform::DWORD pid, const std::string& name) {
+  return platform::ToolName() + ": PID " + std::to_string(pid) + " (" + Printable(name) + ") has ended";
+}

@@ -29,3 +29,7 @@ extern const char FoundByKernelAreaNote[];
 // The reason lines, without line ends, for a run that asked for
 // `emulatorName` and found nothing.
 std::vector<std::string> NotFoundReasons(const std::string& emulatorName);
+
+// The reason line, with the tool's name, where the process a watching run
+// followed by its PID has ended.
+std::string EndedReason(platform::DWORD pid, const std::string& name);

@@ -1,9 +1,12 @@
 #include "app/run.h"
 
+#include "app/answer.h"
+#include "app/answer_json.h"
 #include "app/command_line.h"
 #include "app/help_text.h"
 #include "app/not_found_reasons.h"
 #include "app/result_format.h"
+#include "app/watch.h"
 #include "locator/kernel_area.h"
 #include "locator/markers.h"
 #include "locator/memory_scan.h"
@@ -90,6 +93,12 @@ int RunMirvane(const std::vector<std::string>& arguments) {
         return 0;
       case ParseRun: break;
     }
+    // The options of the 64-bit tools (watch.cc, answer_json.cc).
+    if (Settings.Watch) {
+      stage = "watching";
+      return WatchRam(Settings);
+    }
+    WritesErrLines = !Settings.Json;
     ClearFoundSlots();
     stage = "searching";
     GuardedSearch();
@@ -101,7 +110,8 @@ int RunMirvane(const std::vector<std::string>& arguments) {
       RamBase = KernelAreaSearch.ramBase;
     }
     stage = "writing the result line";
-    WriteOutputLine(FormatResult(RamBase, Settings.OutputType));
+    WriteOutputLine(Settings.Json ? AnswerJson(AnswerOfLastSearch(Settings.EmulatorName), Settings.OutputType)
+                                  : FormatResult(RamBase, Settings.OutputType));
     FlushOutput();
     if (!RamFound) ExplainNotFound();
     if (byKernelArea) NoteFoundByKernelArea();

@@ -1,6 +1,7 @@
 #include "locator/kernel_search.h"
 
 #include "locator/kernel_area.h"
+#include "locator/memory_scan.h"
 #include "locator/ram_views.h"
 
 using namespace platform;
@@ -51,6 +52,6 @@ void FindRamByKernelArea(HANDLE handle) {
     record.ramBase = holding[0];
   } else if (record.sightings > 1) {
     record.found = ChooseViewOfOneRam(handle, holding, record.sightings, nullptr, 0, record.ramBase,
-                                      record.privateSightings);
+                                      record.privateSightings, &LastWalk.ramViews);
   }
 }

@@ -12,6 +12,8 @@
 using namespace platform;
 
 WalkRecord LastWalk;
+HANDLE WalkedProcess = nullptr;
+bool WritesErrLines = true;
 
 namespace {
 
@@ -202,7 +204,7 @@ void CopyAndScanRun(HANDLE handle, const ReadRun& run) {
   ++LastWalk.regions;
   if (!whole) {
     ++LastWalk.shortCopies;
-    WriteOutputLine("Err!");
+    if (WritesErrLines) WriteOutputLine("Err!");
   }
 }
 
@@ -216,8 +218,10 @@ void FinishRun(HANDLE handle, ReadRun& run) {
 
 void ScanEmulatorMemory(DWORD pid) {
   LastWalk = WalkRecord();
-  // The handle stays open until the tool ends.
-  const HANDLE handle = OpenProcess(TargetAccess, FALSE, pid);
+  // The handle stays open until the next walk, or the tool's end.
+  if (WalkedProcess != nullptr) CloseHandle(WalkedProcess);
+  WalkedProcess = OpenProcess(TargetAccess, FALSE, pid);
+  const HANDLE handle = WalkedProcess;
   if (handle == nullptr) {
     LastWalk.openError = GetLastError();
     throw SearchFailed;
@@ -226,6 +230,19 @@ void ScanEmulatorMemory(DWORD pid) {
   // After a walk that ended, not one cut short by a failure.
   MergeViewsOfOneRam(handle);
   if (SightingCounts[0] == 0 && SightingCounts[1] == 0) FindRamByKernelArea(handle);
+}
+
+bool RamMarkersStillAt(HANDLE handle, Address ramBase) {
+  const Address places[2] = {ramBase, ramBase + MainRamSize - MarkerLength};
+  for (int m = 0; m < 2; ++m) {
+    char bytes[MarkerLength];
+    SIZE_T bytesRead = 0;
+    if (handle == nullptr || ReadProcessMemory(handle, places[m], bytes, MarkerLength, &bytesRead) == FALSE ||
+        bytesRead != MarkerLength || std::memcmp(bytes, MarkerTable[m], MarkerLength) != 0) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void ScanAddressSpace(HANDLE handle) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "locator/markers.h"
 #include "platform/process_services.h"
@@ -26,8 +27,22 @@ struct WalkRecord {
   int regions = 0;
   int shortCopies = 0;
   int privateSightings = 0;
+  std::vector<Address> ramViews;  // the views shown to be one RAM, lowest first, where there were several
 };
 extern WalkRecord LastWalk;
+
+// The process the last walk opened (null before any): kept open for re-checks,
+// closed when the next walk opens one.
+extern platform::HANDLE WalkedProcess;
+
+// Whether a region copied short is reported by an "Err!" line on standard
+// output, where the result line follows it (not before JSON lines, nor while
+// watching, where the walks between answers print nothing).
+extern bool WritesErrLines;
+
+// Whether the two markers are still where they proved the RAM at `ramBase`:
+// the 16 bytes at each place are read again, nothing else.
+bool RamMarkersStillAt(platform::HANDLE handle, Address ramBase);
 
 // Opens the process and walks it, then counts views of one RAM as one sighting
 // where the build does; throws SearchFailed when it can't be opened,

@@ -62,7 +62,8 @@ bool AccessibleThroughout(HANDLE handle, Address from, SIZE_T size, DWORD protec
 }
 
 bool ChooseViewOfOneRam(HANDLE handle, const Address* starts, int startCount, const Address* ends,
-                        int endCount, Address& chosen, int& privateSightings) {
+                        int endCount, Address& chosen, int& privateSightings,
+                        std::vector<Address>* viewsChosen) {
   SortedSightings views;
   SortedSightings viewEnds;
   SortSightings(handle, starts, startCount, views);
@@ -84,6 +85,7 @@ bool ChooseViewOfOneRam(HANDLE handle, const Address* starts, int startCount, co
   for (int i = count == 1 ? 0 : 1; i < count; ++i) {
     if (!SameMemoryBehind(handle, first[0], first[i], MainRamSize)) return false;
   }
+  if (viewsChosen != nullptr) viewsChosen->assign(first, first + count);
   chosen = first[0];
   for (int i = 0; i < count; ++i) {
     if (AccessibleThroughout(handle, first[i], MainRamSize, WritableProtections)) {
@@ -101,8 +103,8 @@ void MergeViewsOfOneRam(HANDLE handle) {
   // One of each is the plain case; beyond those kept, nothing can be shown.
   if ((starts < 2 && ends < 2) || starts > MaxSightings || ends > MaxSightings) return;
   Address chosen = 0;
-  if (!ChooseViewOfOneRam(handle, Sightings[0], starts, Sightings[1], ends, chosen,
-                          LastWalk.privateSightings))
+  if (!ChooseViewOfOneRam(handle, Sightings[0], starts, Sightings[1], ends, chosen, LastWalk.privateSightings,
+                          &LastWalk.ramViews))
     return;
   FoundSlots[0] = chosen;
   FoundSlots[1] = EndMarkerOf(chosen);

@@ -6,6 +6,8 @@
 // sighting, the view a user can write.
 #pragma once
 
+#include <vector>
+
 #include "locator/markers.h"
 #include "platform/process_services.h"
 
@@ -23,16 +25,19 @@ const platform::DWORD WritableProtections = platform::PAGE_READWRITE | platform:
 // pairing with an end one RAM after it, where ends are given) are shown by
 // the system to be the same memory, and every other sighting lies in private
 // memory: the lowest view whose 2 MiB can be written all through, else the
-// lowest. `privateSightings`: how many lay in private memory.
+// lowest. `privateSightings`: how many lay in private memory; `viewsChosen`,
+// where given, the views of the RAM chosen, lowest first.
 bool ChooseViewOfOneRam(platform::HANDLE handle, const Address* starts, int startCount, const Address* ends,
-                        int endCount, Address& chosen, int& privateSightings);
+                        int endCount, Address& chosen, int& privateSightings,
+                        std::vector<Address>* viewsChosen = nullptr);
 
 // Whether every page of [from, from + size) is committed with one of `protections`, and no guard page.
 bool AccessibleThroughout(platform::HANDLE handle, Address from, platform::SIZE_T size,
                           platform::DWORD protections);
 
 // Makes the slots the pair of the RAM that ChooseViewOfOneRam chooses among
-// the markers' sightings; at most MaxSightings of each marker are looked at. Otherwise leaves the slots
-// alone. Notes in LastWalk how many sightings lay in private memory. Does nothing where the build counts
-// every sighting (platform/address_width.h).
+// the markers' sightings; at most MaxSightings of each marker are looked at.
+// Otherwise leaves the slots alone. Notes in LastWalk how many sightings lay
+// in private memory, and the views where they are the RAM. Does nothing where
+// the build counts every sighting (platform/address_width.h).
 void MergeViewsOfOneRam(platform::HANDLE handle);

@@ -5,12 +5,12 @@
 // whose pages differ in protection as one region, count views of one memory,
 // mapped more than once, as one sighting of the RAM (the view a user can
 // write, where private copies lie beside it), find a RAM at address 0, say on
-// standard error why the answer is 0, and read only the pages the system shows
-// may have been written, and, where no marker was seen at all, find the RAM
-// of a game running without the marker program by the console kernel's
-// structures in its first 64 KiB. The native build also compiles its unit tests at 32
-// bits (MIRVANE_ADDRESS_BITS=32), so the rules of both widths are tested on
-// every machine.
+// standard error why the answer is 0, read only the pages the system shows
+// may have been written, where no marker was seen at all, find the RAM of a
+// game running without the marker program by the console kernel's structures
+// in its first 64 KiB, and take --watch, --interval and --json. The native
+// build also compiles its unit tests at 32 bits (MIRVANE_ADDRESS_BITS=32), so
+// the rules of both widths are tested on every machine.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +42,9 @@ const bool ZeroIsAnAddress = false;
 const bool ReadsOnlyTouchedPages = false;
 // Only the markers tell where the RAM is.
 const bool FindsRamByKernelArea = false;
+// The command line is "[name | pid] [/type]" and no more: "--watch" and the
+// like are names, as any other argument.
+const bool TakesWatchOptions = false;
 #elif MIRVANE_ADDRESS_BITS == 64
 typedef std::uint64_t HostWord;
 // Regions are read in pieces of 512 KiB into one small buffer, which the scan
@@ -71,6 +74,9 @@ const bool ReadsOnlyTouchedPages = true;
 // vector and tables in the first 64 KiB of the RAM: where no marker was seen,
 // they tell the RAM instead.
 const bool FindsRamByKernelArea = true;
+// Trackers run for hours beside the emulator: --watch keeps following the
+// RAM, --json answers for programs, each on a line of its own.
+const bool TakesWatchOptions = true;
 #else
 #error "MIRVANE_ADDRESS_BITS is 32 or 64"
 #endif

@@ -155,4 +155,24 @@ BOOL FindTouchedPages(HANDLE hProcess, ULONG_PTR base, SIZE_T size, SIZE_T longe
 void* VirtualAlloc(void* lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect);
 BOOL VirtualFree(void* lpAddress, SIZE_T dwSize, DWORD dwFreeType);
 
+// Not Windows calls but ours, for a run that keeps watching (--watch).
+
+// When the process with this ID was started, as a number that a later process
+// given the same ID can't share (Linux: clock ticks after boot; Windows: its
+// creation time). FALSE where no such process runs (it has ended) or the
+// system won't tell.
+BOOL GetProcessStartTime(DWORD dwProcessId, std::uint64_t* startTime);
+
+// Milliseconds on a clock that only goes forward.
+std::uint64_t MonotonicMilliseconds();
+
+// From now on a request to stop (Linux: SIGINT, SIGTERM, SIGHUP; Windows:
+// Ctrl+C, Ctrl+Break, the console closing) no longer ends the process at once:
+// it is noted, and ends the next wait.
+void CatchStopRequests();
+
+// Waits `milliseconds`, less where a stop is requested meanwhile; FALSE when a
+// stop was requested (before the wait or during it).
+BOOL SleepUnlessStopped(DWORD milliseconds);
+
 }  // namespace platform

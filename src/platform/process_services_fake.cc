@@ -13,6 +13,7 @@ struct FakeProcess {
   platform::DWORD pid;
   std::string exeFile;
   platform::DWORD parentPid;
+  std::uint64_t startTime;
 };
 
 // Pages of a region given another protection; later ones over earlier ones.
@@ -72,7 +73,21 @@ struct FakeSystem {
 };
 
 FakeSystem System;
-int ProcessHandleTag;  // its address is the one process handle
+int ProcessHandleTag;
+
+// A watching run's world over time: each scene is the whole system, shown for
+// some waits; a wait after the last scene's asks the run to stop.
+struct FakeScene {
+  FakeSystem system;
+  int waits;
+};
+std::vector<FakeScene> KeptScenes;
+std::vector<FakeScene> Scenes;  // those played
+size_t SceneShown = 0;
+int WaitsInScene = 0;
+bool PlayingScenes = false;
+std::uint64_t Clock = 0;
+std::vector<platform::DWORD> Waits;  // its address is the one process handle
 
 FakeRegion* RegionHolding(platform::ULONG_PTR address) {
   for (FakeRegion& r : System.regions) {
@@ -136,11 +151,32 @@ void InsertRegion(const FakeRegion& region) {
 
 namespace fake {
 
-void Reset() { System = FakeSystem(); }
+void Reset() {
+  System = FakeSystem();
+  PlayingScenes = false;
+}
 void SetOwnPid(DWORD pid) { System.ownPid = pid; }
 void AddProcess(DWORD pid, const std::string& exeFile, DWORD parentPid) {
-  System.processes.push_back({pid, exeFile, parentPid});
+  // Started in list order, unless set otherwise.
+  System.processes.push_back({pid, exeFile, parentPid, 1000 + System.processes.size()});
 }
+void SetStartTime(DWORD pid, std::uint64_t startTime) {
+  for (FakeProcess& process : System.processes) {
+    if (process.pid == pid) process.startTime = startTime;
+  }
+}
+void KeepScene(int waits) { KeptScenes.push_back({System, waits}); }
+void PlayScenes() {
+  Scenes.swap(KeptScenes);
+  KeptScenes.clear();
+  Clock = 0;
+  Waits.clear();
+  System = Scenes.at(0).system;
+  SceneShown = 0;
+  WaitsInScene = 0;
+  PlayingScenes = true;
+}
+std::vector<DWORD> WaitsAsked() { return Waits; }
 void FailSnapshot() { System.snapshotFails = true; }
 void RefuseOpen(DWORD error) {
   System.openRefused = true;
@@ -404,6 +440,31 @@ BOOL VirtualFree(void* lpAddress, SIZE_T, DWORD) {
   if (lpAddress == nullptr) return FALSE;
   std::free(lpAddress);
   --System.liveBuffers;
+  return TRUE;
+}
+
+BOOL GetProcessStartTime(DWORD dwProcessId, std::uint64_t* startTime) {
+  for (const FakeProcess& process : System.processes) {
+    if (process.pid == dwProcessId && dwProcessId != 0) {
+      *startTime = process.startTime;
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+std::uint64_t MonotonicMilliseconds() { return Clock; }
+
+void CatchStopRequests() {}
+
+BOOL SleepUnlessStopped(DWORD milliseconds) {
+  Waits.push_back(milliseconds);
+  Clock += milliseconds;
+  if (!PlayingScenes) return FALSE;
+  if (++WaitsInScene < Scenes[SceneShown].waits) return TRUE;
+  if (++SceneShown == Scenes.size()) return FALSE;
+  WaitsInScene = 0;
+  System = Scenes[SceneShown].system;
   return TRUE;
 }
 

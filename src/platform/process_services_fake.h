@@ -21,6 +21,8 @@ void Reset();
 void SetOwnPid(DWORD pid);
 void AddProcess(DWORD pid, const std::string& exeFile, DWORD parentPid = 0);
 void FailSnapshot();
+// Processes start 1000, 1001, ... in the order they were added.
+void SetStartTime(DWORD pid, std::uint64_t startTime);
 void RefuseOpen(DWORD error = platform::ERROR_ACCESS_DENIED);  // OpenProcess fails so
 
 // The target's address space; regions must not overlap. Gaps read as free.
@@ -48,9 +50,20 @@ void FailQueryAt(ULONG_PTR address);
 void SetMaximumApplicationAddress(ULONG_PTR bound);
 void FailAllocationsFrom(int nth);  // the nth copy buffer (1-based) and after are refused
 
+// A watching run's world over time. KeepScene keeps a copy of the whole
+// system as staged now (Reset leaves kept scenes alone), to be shown for
+// `waits` waits; PlayScenes shows the first kept scene, and starts the clock
+// and the list of waits anew. Each wait (SleepUnlessStopped) counts on the fake clock
+// (MonotonicMilliseconds); after a scene's last wait the next scene is shown,
+// and after the last scene's, the wait asks the run to stop. A wait outside
+// played scenes asks the run to stop at once.
+void KeepScene(int waits);
+void PlayScenes();
+
 // What the code under test did.
-int OpenSnapshots();  // created and not yet closed
-DWORD OpenedPid();    // 0 when OpenProcess was never asked
+std::vector<DWORD> WaitsAsked();  // the length of every wait, in order
+int OpenSnapshots();              // created and not yet closed
+DWORD OpenedPid();                // 0 when OpenProcess was never asked
 DWORD OpenedAccess();
 bool OpenedInheritable();
 std::vector<ULONG_PTR> Reads();  // base addresses of the reads, in order

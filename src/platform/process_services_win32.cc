@@ -189,3 +189,52 @@ BOOL VirtualFree(void* lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+BOOL GetProcessStartTime(DWORD dwProcessId, std::uint64_t* startTime) {
+  // A handle (ours from the walk, too) keeps an ended process's record, and
+  // its ID, alive: the wait tells whether it still runs.
+  const ::HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, dwProcessId);
+  if (process == nullptr) return FALSE;
+  ::FILETIME created, exited, kernel, user;
+  const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT &&
+                       ::GetProcessTimes(process, &created, &exited, &kernel, &user);
+  ::CloseHandle(process);
+  if (!running) return FALSE;
+  *startTime = static_cast<std::uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime;
+  return TRUE;
+}
+
+std::uint64_t MonotonicMilliseconds() { return ::GetTickCount64(); }
+
+namespace {
+
+// Set when a stop is requested; the wait watches it.
+::HANDLE StopEvent = nullptr;
+
+::BOOL WINAPI NoteStopRequest(::DWORD event) {
+  ::SetEvent(StopEvent);
+  // Windows ends the process when the handler returns from these: the main
+  // thread ends it first, with its own status.
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+    ::Sleep(INFINITE);
+  return TRUE;
+}
+
+}  // namespace
+
+void CatchStopRequests() {
+  if (StopEvent == nullptr) StopEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ::SetConsoleCtrlHandler(NoteStopRequest, TRUE);
+}
+
+BOOL SleepUnlessStopped(DWORD milliseconds) {
+  if (StopEvent == nullptr) {
+    ::Sleep(milliseconds);
+    return TRUE;
+  }
+  return ::WaitForSingleObject(StopEvent, milliseconds) == WAIT_OBJECT_0 ? FALSE : TRUE;
+}
+
+}  // namespace platform

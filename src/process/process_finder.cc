@@ -69,3 +69,32 @@ DWORD FindEmulatorProcess(const std::string& emulatorName) {
   CloseHandle(snapshot);
   return selected;
 }
+
+std::vector<Candidate> WatchCandidates(const std::string& emulatorName) {
+  const DWORD ownPid = GetCurrentProcessId();
+  const std::string wanted = TrimBlanks(emulatorName);
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry;
+  std::memset(&entry, 0, sizeof entry);
+  entry.dwSize = sizeof entry;
+  LastChoice = ProcessChoice();
+  LastChoice.listed = snapshot != InvalidHandleValue();
+  std::vector<Candidate> exact;
+  std::vector<Candidate> loose;
+  bool more = Process32First(snapshot, &entry) != FALSE;
+  if (more && entry.th32ProcessID == 0) more = Process32Next(snapshot, &entry) != FALSE;
+  for (; more; more = Process32Next(snapshot, &entry) != FALSE) {
+    if (entry.th32ProcessID == ownPid || entry.th32ParentProcessID == ownPid) continue;
+    const Candidate listed = {entry.th32ProcessID,
+                              std::string(entry.szExeFile, strnlen(entry.szExeFile, sizeof entry.szExeFile))};
+    if (wanted.empty() || std::to_string(listed.pid) == wanted || listed.name == wanted) {
+      exact.insert(exact.begin(), listed);
+    } else if (FoldCase(listed.name) == FoldCase(wanted)) {
+      loose.insert(loose.begin(), listed);
+    }
+  }
+  CloseHandle(snapshot);
+  exact.insert(exact.end(), loose.begin(), loose.end());
+  LastChoice.matched = !exact.empty() && !wanted.empty();
+  return exact;
+}

@@ -3,12 +3,27 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/process_services.h"
 
 // The chosen process ID; 0 when no process can be chosen. Never the tool
 // itself, nor a process it started.
 platform::DWORD FindEmulatorProcess(const std::string& emulatorName);
+
+// A listed process a watching run may choose.
+struct Candidate {
+  platform::DWORD pid;
+  std::string name;
+};
+
+// The processes a watching run tries, in turn, until one holds a RAM: with a
+// PID, that process; with a name, the processes of that name, newest first,
+// exact matches before those whose letter case differs; with none, every
+// process, newest first. Never the tool itself, nor a process it started.
+// Nothing stands in for a name or PID that no process has. Notes in LastChoice
+// whether the list was read and whether a process matched.
+std::vector<Candidate> WatchCandidates(const std::string& emulatorName);
 
 // What the last FindEmulatorProcess saw, for the reasons given when the answer is 0.
 struct ProcessChoice {

@@ -433,7 +433,10 @@ def run_cases(cases, description, with_bat=False, with_wine_standin=False):
     if with_wine_standin:
         parser.add_argument("--wine-standin", help="the win64 build's stand-in, for the native tool to find under Wine")
         parser.add_argument("--wine64", metavar="LOADER", help="Wine's 64-bit loader, to run it with")
+    parser.add_argument("--only", metavar="TEXT", help="run only the cases whose title holds TEXT")
     options = parser.parse_args()
+    if options.only:
+        cases = [(title, case) for title, case in cases if options.only in title]
 
     setting = make_setting(options.tool, options.standin, options.wine, options.address_bits,
                            options.wineprefix,

@@ -17,9 +17,12 @@ prefix is --wineprefix, else $WINEPREFIX, else "wineprefix" beside the tool; a
 Wine server that already runs for it is used and left running, one started
 here is stopped at the end."""
 
+import json
 import os
 import re
+import select
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -194,12 +197,32 @@ def about_standin(setting, standin, reason):
 # ---------------------------------------------------------------- the cases
 
 def case_help(setting):
+    if setting["address_bits"] == 64:
+        # The 64-bit tools' own text, which names the tool and lists its options.
+        output, _, _ = e2e.run_tool(setting, ["/?"])
+        shown = output.decode("ascii").split(setting["line_end"].decode("ascii"))
+        own_name = "Mirvane64.exe" if setting["wine"] else "mirvane"
+        usage = "%s [name | pid] [/type] [--watch [--interval MS]] [--json]" % own_name
+        status_line = "the address where it is below 4 GiB" if setting["wine"] else "Exit status: 2 found"
+        if shown[:2] != HELP_LINES[:2] or usage not in shown or not any(status_line in line for line in shown):
+            raise AssertionError("the help text does not name %s or its status: %r" % (own_name, output))
+        if any("Mirvane.exe [" in line or line == HELP_LINES[-1] for line in shown):
+            raise AssertionError("the help text is the 32-bit tool's: %r" % output)
+        wanted = output
+    else:
+        wanted = lines(setting, HELP_LINES)
     for switch in ["/?", "-h", "/h", "--help", "x?y"]:
-        check_run(setting, [switch], lines(setting, HELP_LINES), 0)
+        check_run(setting, [switch], wanted, 0)
 
 
 def case_usage_error(setting):
-    for arguments in [["/5"], ["/H"], ["/"], ["one", "two"], ["one", "/x"]]:
+    wrong = [["/5"], ["/H"], ["/"], ["one", "two"], ["one", "/x"]]
+    if setting["address_bits"] == 64:
+        wrong += [["--interval", "100"], ["--watch", "--interval", "5"], ["--watch", "--interval"]]
+    else:
+        # Mirvane.exe takes no options: "--watch" is a name, and a second name is wrong.
+        wrong += [["--watch", "one"], ["--json", "/2", "one"]]
+    for arguments in wrong:
         check_run(setting, arguments, lines(setting, [USAGE_LINE]), 0)
 
 
@@ -471,6 +494,178 @@ def batch_runs(setting):
     return "Running %s" % ("Mirvane64.exe" if setting["address_bits"] == 64 else "Mirvane.exe")
 
 
+# ---------------------------------------------------------------- --watch and --json
+
+WATCH_LINE_SECONDS = 15  # a check, and a walk under Wine with time to spare
+JSON_FIELDS = {"pid", "name", "found", "address", "address_text", "found_by", "views", "unreadable_regions",
+               "reason"}
+
+
+def require_watch(setting):
+    if setting["address_bits"] != 64:
+        raise e2e.Skip("the 64-bit tools' options")
+
+
+def next_line(tool, reader, seconds=WATCH_LINE_SECONDS):
+    """The next line the watching tool writes, without its line end; fails
+    when none comes in time. `reader` keeps what was read past it."""
+    deadline = time.monotonic() + seconds
+    while b"\n" not in reader["data"]:
+        left = deadline - time.monotonic()
+        ready = select.select([tool.stdout], [], [], max(left, 0))[0] if left > 0 else []
+        if not ready:
+            raise AssertionError("no line from the watching tool within %d s; so far %r" % (seconds, reader["all"]))
+        chunk = os.read(tool.stdout.fileno(), 65536)
+        if not chunk:
+            raise AssertionError("the watching tool ended; it wrote %r" % reader["all"])
+        reader["data"] += chunk
+        reader["all"] += chunk
+    line, reader["data"] = reader["data"].split(b"\n", 1)
+    return line.rstrip(b"\r")
+
+
+def command_standin(standin, command):
+    """Sends the stand-in a command; returns the RAM's base it answers."""
+    process = standin["process"]
+    process.stdin.write(command.encode("ascii") + b"\n")
+    process.stdin.flush()
+    found, _ = e2e.read_until(process.stdout, re.compile(rb"at 0x([0-9A-F]{8,16})\r?\n"), e2e.STANDIN_READY_SECONDS,
+                              "the stand-in (%s)" % command)
+    return int(found.group(1), 16)
+
+
+def stop_watching(setting, tool, how):
+    """Asks the watching tool to stop as a user would; returns what it wrote
+    after the lines read, its standard error and its status."""
+    tool.send_signal(how)
+    try:
+        rest, error = tool.communicate(timeout=e2e.STOP_SECONDS)
+    except subprocess.TimeoutExpired:
+        tool.kill()
+        tool.communicate()
+        raise AssertionError("the watching tool did not end on signal %d" % how)
+    return rest, error, tool.returncode
+
+
+def ended_cleanly(rest, status, how):
+    if status != 0 or rest:
+        raise AssertionError("on signal %d it ended with status %d, writing %r" % (how, status, rest))
+
+
+def case_watch_follows_the_ram(setting):
+    """By name: found, moved, lost, found again, and after the stand-in's end
+    the second one of that name, each on a line of its own, and nothing more;
+    SIGTERM (under Wine: Ctrl+C, as Wine passes SIGINT on) ends it at once."""
+    require_watch(setting)
+    first = e2e.start_standin(setting, "ram-moves-on-input")
+    second = None
+    tool = e2e.start_tool(setting, ["--watch", setting["standin_name"]])
+    try:
+        reader = {"data": b"", "all": b""}
+        wanted = [first["expect"]]
+        got = [next_line(tool, reader)]
+        for command in ["move", "remove", "back"]:
+            wanted.append(command_standin(first, command))
+            got.append(next_line(tool, reader))
+        # A second stand-in of the same name: the first stays chosen while it holds its RAM.
+        second = e2e.start_standin(setting, "ram-moves-on-input")
+        first["process"].stdin.write(b"exit\n")
+        first["process"].stdin.flush()
+        wanted.append(second["expect"])
+        got.append(next_line(tool, reader))
+        if got != [result_text(value, "/2").encode("ascii") for value in wanted]:
+            raise AssertionError("it wrote %r; wanted %r" % (got, [result_text(v, "/2") for v in wanted]))
+        how = signal.SIGINT if setting["wine"] else signal.SIGTERM
+        time.sleep(0.5)
+        rest, error, status = stop_watching(setting, tool, how)
+        ended_cleanly(rest + reader["data"], status, how)
+        problems = e2e.reason_problems(error, setting["tool"], True, setting["line_end"], [NO_MARKER])
+        if problems:
+            raise AssertionError("; ".join(problems))
+    finally:
+        if tool.poll() is None:
+            tool.kill()
+            tool.communicate()
+        e2e.stop_standin(setting, first)
+        if second:
+            e2e.stop_standin(setting, second)
+
+
+def case_watch_json_by_pid(setting):
+    """By PID with --json: each line is one JSON object with every field; the
+    run ends by itself, with status 0, when the stand-in ends."""
+    require_watch(setting)
+    standin = e2e.start_standin(setting, "ram-moves-on-input")
+    tool = e2e.start_tool(setting, ["--watch", "--json", "--interval", "100", str(standin["pid"]), "/-2"])
+    try:
+        reader = {"data": b"", "all": b""}
+        answers = [json.loads(next_line(tool, reader))]
+        command_standin(standin, "remove")
+        answers.append(json.loads(next_line(tool, reader)))
+        back = command_standin(standin, "back")
+        answers.append(json.loads(next_line(tool, reader)))
+        standin["process"].stdin.write(b"exit\n")
+        standin["process"].stdin.flush()
+        answers.append(json.loads(next_line(tool, reader)))
+        rest, error = tool.communicate(timeout=WATCH_LINE_SECONDS)
+        if tool.returncode != 0 or rest or reader["data"]:
+            raise AssertionError("after the stand-in's end: status %d, %r" % (tool.returncode, rest))
+        for answer in answers:
+            if set(answer) != JSON_FIELDS or answer["pid"] != standin["pid"] or \
+                    answer["name"].lower() != setting["standin_name"].lower():
+                raise AssertionError("not every field, or another process: %r" % answer)
+        found = [(a["found"], a["address"], a["address_text"], a["found_by"], a["views"], a["reason"])
+                 for a in answers]
+        wanted = [(True, standin["expect"], result_text(standin["expect"], "/-2"), "markers", [standin["expect"]], None),
+                  (False, 0, "0x0", None, [], answers[1]["reason"]),
+                  (True, back, result_text(back, "/-2"), "markers", [back], None),
+                  (False, 0, "0x0", None, [], answers[3]["reason"])]
+        if found != wanted or NO_MARKER not in answers[1]["reason"] or "has ended" not in answers[3]["reason"]:
+            raise AssertionError("it answered %r; wanted %r" % (found, wanted))
+        e2e.check_reasons(setting, error, [NO_MARKER, "has ended"])
+    finally:
+        if tool.poll() is None:
+            tool.kill()
+            tool.communicate()
+        e2e.stop_standin(setting, standin)
+
+
+def case_json_once(setting):
+    """--json without --watch: one object, the status as without it."""
+    require_watch(setting)
+
+    def check(standin):
+        output, error, status = e2e.run_tool(setting, ["--json", str(standin["pid"])])
+        answer = json.loads(output.decode("ascii"))
+        if not output.endswith(setting["line_end"]) or output.count(b"\n") != 1 or set(answer) != JSON_FIELDS:
+            raise AssertionError("not one JSON line with every field: %r" % output)
+        expect = standin["expect"]
+        if (answer["found"], answer["address"], answer["address_text"], answer["views"]) != \
+                (True, expect, result_text(expect, "/2"), [expect]) or status != found_status(setting, expect, True):
+            raise AssertionError("%r, status %#x" % (answer, status))
+        e2e.check_reasons(setting, error, [])
+    e2e.with_standin(setting, "high-address", check)
+
+
+def case_watch_interrupted(setting):
+    """Ctrl+C (SIGINT) while nothing is found, and natively SIGTERM while found
+    and SIGHUP: each ends it at once with status 0."""
+    require_watch(setting)
+    signals = [signal.SIGINT] if setting["wine"] else [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
+    name = "NoSuchEmu-%d.exe" % os.getpid()
+    for how in signals:
+        tool = e2e.start_tool(setting, ["--watch", name])
+        reader = {"data": b"", "all": b""}
+        if next_line(tool, reader) != result_text(0, "/2").encode("ascii"):
+            raise AssertionError("it wrote %r" % reader["all"])
+        started = time.monotonic()
+        rest, error, status = stop_watching(setting, tool, how)
+        ended_cleanly(rest, status, how)
+        if time.monotonic() - started > 3:
+            raise AssertionError("it took %.1f s to end on signal %d" % (time.monotonic() - started, how))
+        e2e.check_reasons(setting, error, ['no process has the name or PID "%s"' % name])
+
+
 CASES = [
     ("help text", case_help),
     ("usage error", case_usage_error),
@@ -488,6 +683,10 @@ CASES = [
     ("nine output types, address above 2 GiB", case_output_types_high_address),
     ("Mirvane.bat shows the error level", case_batch_shows_error_level),
     ("Mirvane.bat waits after a double click", case_batch_waits_after_double_click),
+    ("--json, one answer", case_json_once),
+    ("--watch by name: moved, lost, back, the next one of that name", case_watch_follows_the_ram),
+    ("--watch --json by PID: every field, and the end with the process", case_watch_json_by_pid),
+    ("--watch ends at once on a stop request", case_watch_interrupted),
     # Last: a second Wine server starting and stopping is kept away from the
     # cases that choose the newest process.
     ("found by PID and by name, first in a fresh Wine server", case_first_in_a_fresh_server),

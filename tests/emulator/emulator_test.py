@@ -20,7 +20,9 @@ Debian's pcsxr (the default), for the native tool: headless under Xvfb with
 its built-in BIOS, once as TESSIL.EXE and once booted from TESSIL.ISO; by PID
 and by executable name, and the screen must flicker green and blue. First, while
 nothing else has read the emulator's memory, no run of the tool by PID may grow
-it by 8 MiB or more (VmRSS): the tool reads only the pages it has touched. The
+it by 8 MiB or more (VmRSS): the tool reads only the pages it has touched. Then,
+under "mirvane --watch" with its name, the emulator is started, ended and started
+again: the tool must write the RAM found, 0, and the new emulator's RAM found. The
 installed pcsxr is the 64-bit one; the 32-bit one is unpacked into a folder of
 its own (--root), as the two packages can't be installed together.
 
@@ -45,7 +47,9 @@ usage: emulator_test.py MIRVANE TESSIL.EXE TESSIL.ISO --game GAME.EXE [--root DI
        emulator_test.py MIRVANE TESSIL.EXE --game GAME.EXE --mednafen --bios TESSBIOS.BIN"""
 import argparse
 import os
+import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -192,6 +196,62 @@ def check_running_emulator(label, emulator, tool, display, screens_dir):
         return  # then the tool has nothing to be compared with
     check_native_tool(label, tool, emulator.pid, "pcsxr", (hex_address(base), 2), "")
     check_flicker(label, display, screens_dir)
+
+
+def watch_lines_until(watcher, lines, wanted, timeout=MARKER_TIMEOUT):
+    """Reads the watching tool's lines into `lines` until the last one is
+    `wanted` (a function of the line); False when none comes in time."""
+    deadline = time.monotonic() + timeout
+    while not (lines and wanted(lines[-1])):
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([watcher.stdout], [], [], left)[0]:
+            return False
+        line = watcher.stdout.readline()
+        if not line:
+            return False
+        lines.append(line.strip())
+    return True
+
+
+def check_restart_under_watch(pcsxr, exe, tool, home, display):
+    """The emulator started, ended and started again under --watch by name:
+    each start gives the line of its RAM, each end a line of 0. (As pcsxr
+    ends, its memory may still show the markers elsewhere for a moment: such
+    lines may come between the two.) The emulator runs under a name of its
+    own, so that no other pcsxr on the machine, such as another test's, can
+    answer to it."""
+    label = "restart under --watch"
+    name = "pcsxr-watch-%d" % os.getpid()
+    pcsxr_copy = os.path.join(home, name)
+    shutil.copy2(pcsxr, pcsxr_copy)
+    watcher = subprocess.Popen([tool, "--watch", name], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, text=True)
+    lines = []
+    try:
+        seen, wanted = [], []
+        for run in ("first", "second"):
+            with open(os.path.join(home, "watch-%s.log" % run), "w") as log:
+                emulator = start_pcsxr(pcsxr_copy, home, display, [os.path.abspath(exe)], log)
+                try:
+                    found = watch_lines_until(watcher, lines, lambda line: line != "0x00000000")
+                    base = independent_ram_base("%s (%s run)" % (label, run), emulator)
+                    seen.append(lines[-1] if found else None)
+                    wanted.append("0x%08X" % base)
+                finally:
+                    stop(emulator)
+            seen.append("0x00000000" if watch_lines_until(watcher, lines, lambda line: line == "0x00000000")
+                        else None)
+            wanted.append("0x00000000")
+        check("%s: found, lost, found again, lost" % label, seen == wanted and lines[0] == "0x00000000",
+              "wrote %r; the RAM found by the scan: %r" % (lines, wanted[0::2]))
+    finally:
+        watcher.send_signal(signal.SIGTERM)
+        try:
+            watcher.wait(10)
+        except subprocess.TimeoutExpired:
+            watcher.kill()
+            watcher.wait()
+    check("%s: SIGTERM ends it with status 0" % label, watcher.returncode == 0, "status %d" % watcher.returncode)
 
 
 def hex_address(base):
@@ -424,6 +484,7 @@ def main():
         check_boot("exe", pcsxr, [os.path.abspath(args.exe)], tool, home, display, args.screens)
         check_boot("iso", pcsxr, ["-cdfile", os.path.abspath(args.iso)], tool, home, display, args.screens)
         check_boot("game", pcsxr, [os.path.abspath(args.game)], tool, home, display, None, game=args.game)
+        check_restart_under_watch(pcsxr, args.exe, tool, home, display)
         # A live process with large regions but no markers: nothing to report.
         printed, status = run_tool(tool, [str(server.pid)])
         check("the tool reports nothing in a process without markers", (printed, status) == ("0x00000000", 0),

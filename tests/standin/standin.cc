@@ -19,12 +19,20 @@
 // in protection as one region, find a RAM at address 0, and find a RAM by its
 // kernel area where no marker is seen.
 // Addresses have eight hex digits, more where they lie above 4 GiB.
+// The scenario ram-moves-on-input then takes commands on its standard input,
+// one a line, and answers each with "at 0x........" (the RAM's base, 0 where
+// there is none), flushed: "move" (the RAM to a new region, the old one
+// unmapped), "remove" (its region unmapped), "back" (the RAM in a new region),
+// "exit"; it ends at the end of its input too. Lines, not signals: a Windows
+// program under Wine reads its input as anywhere, where Unix signals reach it
+// awkwardly.
 // Exit status: 0 after a normal stop, 1 when the scenario could not be staged,
 // 2 on wrong usage, 3 when this platform can't stage the scenario at all.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "standin_os.h"
 
@@ -254,6 +262,7 @@ enum Scenario {
   KernelWithMarkers,
   KernelInHeap,
   KernelBroken,  // a family: one scenario per entry of KernelBreakages
+  RamMovesOnInput,
   ScenarioCount
 };
 
@@ -302,6 +311,7 @@ const char* const ScenarioNames[] = {
     "kernel-with-markers",
     "kernel-in-heap",
     "kernel-broken-",  // and the breakage's name
+    "ram-moves-on-input",
 };
 
 const char* const ScenarioDescriptions[] = {
@@ -360,6 +370,7 @@ const char* const ScenarioDescriptions[] = {
     "not "
     "found)",
     "no marker; a kernel area in one private region, broken (not found): ",  // and the breakage's description
+    "the RAM at the start of a 4 MiB region, moved, removed and put back by lines on our input (see above)",
 };
 // One name and one description for each scenario, which --list shows.
 static_assert(sizeof ScenarioNames / sizeof ScenarioNames[0] == ScenarioCount, "a scenario without a name");
@@ -576,6 +587,30 @@ void FillRandom(unsigned char* memory, std::uint64_t size) {
     state ^= state >> 17;
     state ^= state << 5;
     PutWord(memory + at, state);
+  }
+}
+
+// The region that holds the RAM of ram-moves-on-input; null while removed.
+unsigned char* MovingRegion = nullptr;
+
+// Answers the commands of ram-moves-on-input until "exit" or the end of input.
+void FollowCommands() {
+  char line[64];
+  while (std::fgets(line, sizeof line, stdin)) {
+    const std::string command(line, std::strcspn(line, "\r\n"));
+    if (command == "exit") return;
+    unsigned char* const old = MovingRegion;
+    if (command == "move" || command == "back") {
+      // Committed before the old one goes, so the RAM's new place is another.
+      MovingRegion = CommitRegion(WideRegionSize, PlaceLow);
+      if (MovingRegion) PlaceRam(MovingRegion);
+    }
+    if (old && (command == "move" || command == "remove")) {
+      ReleaseRegion(old, WideRegionSize);
+      if (command == "remove") MovingRegion = nullptr;
+    }
+    std::printf("at 0x%08llX\n", static_cast<unsigned long long>(MovingRegion ? AddressOf(MovingRegion) : 0));
+    std::fflush(stdout);
   }
 }
 
@@ -814,6 +849,10 @@ Staging StageScenario(Scenario scenario, int breakage) {
       if (!(region = CommitRegion(WideRegionSize, PlaceLow))) break;
       PlaceBrokenKernel(region, KernelBreakages[breakage]);
       return Staged(0);
+    case RamMovesOnInput:
+      if (!(MovingRegion = CommitRegion(WideRegionSize, PlaceLow))) break;
+      PlaceRam(MovingRegion);
+      return Staged(AddressOf(MovingRegion));
     case ScenarioCount: break;
   }
   return Failed("can't commit a region where the scenario needs it");
@@ -894,6 +933,10 @@ int main(int argc, char** argv) {
   if (staging.wideDiffers) std::printf("wide 0x%08llX\n", static_cast<unsigned long long>(staging.wide));
   std::printf("ready\n");
   std::fflush(stdout);
-  WaitForStop(milliseconds);
+  if (scenario == RamMovesOnInput) {
+    FollowCommands();
+  } else {
+    WaitForStop(milliseconds);
+  }
   return 0;
 }

@@ -22,6 +22,9 @@ enum RegionPlace {
 // touch cost no memory. Null on failure.
 unsigned char* CommitRegion(std::uint64_t size, RegionPlace place);
 
+// Gives a region from CommitRegion back to the system.
+bool ReleaseRegion(unsigned char* region, std::uint64_t size);
+
 // Turns committed memory into memory that nobody may read.
 bool MakeInaccessible(unsigned char* region, std::uint64_t size);
 

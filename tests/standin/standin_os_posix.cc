@@ -106,6 +106,8 @@ unsigned char* CommitRegion(std::uint64_t size, RegionPlace place) {
   return MapInBand(size, place, MAP_PRIVATE | MAP_ANONYMOUS, -1);
 }
 
+bool ReleaseRegion(unsigned char* region, std::uint64_t size) { return munmap(region, size) == 0; }
+
 bool MakeInaccessible(unsigned char* region, std::uint64_t size) {
   return mprotect(region, size, PROT_NONE) == 0;
 }

@@ -67,6 +67,8 @@ unsigned char* CommitRegion(std::uint64_t size, RegionPlace place) {
   return static_cast<unsigned char*>(region);
 }
 
+bool ReleaseRegion(unsigned char* region, std::uint64_t) { return VirtualFree(region, 0, MEM_RELEASE) != 0; }
+
 bool MakeInaccessible(unsigned char* region, std::uint64_t size) {
   DWORD previous = 0;
   return VirtualProtect(region, static_cast<SIZE_T>(size), PAGE_NOACCESS, &previous) != 0;
