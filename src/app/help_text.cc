@@ -80,6 +80,8 @@ std::vector<std::string> WideLines() {
 #else
       "4) Run mirvane as root, or as the emulator's user where ptrace allows it",
 #endif
+      "   With no marker program, a game already running is found by the",
+      "   console's kernel area, where the emulator's BIOS leaves one.",
       "",
       "      Command-line options:",
 #ifdef _WIN32
