@@ -73,8 +73,7 @@ for folder in ("emulator", "e2e"):
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", folder))
 from e2e_support import resident_kib  # noqa: E402
 from find_ram import marker_hits, ram_base  # noqa: E402
-from pcsxr_session import (find_pcsxr, find_plugin_dir, start_pcsxr, start_xvfb, stop, wait_until,  # noqa: E402
-                           write_config)
+from pcsxr_session import find_pcsxr, find_plugin_dir, start_headless, stop, wait_until  # noqa: E402
 
 SCANMEM_COMMANDS = 'option region_scan_level 3;option scan_data_type string;" {marker};list;exit'
 START_MARKER = "!StartOfMainRAM!"
@@ -335,11 +334,7 @@ def measure_pcsxr(build, tessil_exe, rounds, timeout):
     home = tempfile.mkdtemp(prefix="pcsxr-bench-")
     server = emulator = None
     try:
-        with open(os.path.join(home, "xvfb.log"), "w") as xvfb_log:
-            server, display = start_xvfb(xvfb_log)
-        write_config(home, plugin_dir, interpreter=True)
-        with open(os.path.join(home, "pcsxr.log"), "w") as log:
-            emulator = start_pcsxr(pcsxr, home, display, [os.path.abspath(tessil_exe)], log)
+        server, emulator = start_headless(pcsxr, plugin_dir, home, tessil_exe)
 
         fresh = measure_fresh_pcsxr(build, emulator, rounds, timeout)
 

@@ -38,8 +38,7 @@ for folder in ("emulator", "e2e"):
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", folder))
 import e2e_support as e2e  # noqa: E402
 from find_ram import marker_hits, ram_base  # noqa: E402
-from pcsxr_session import (find_pcsxr, find_plugin_dir, start_pcsxr, start_xvfb, stop, wait_until,  # noqa: E402
-                           write_config)
+from pcsxr_session import find_pcsxr, find_plugin_dir, start_headless, stop, wait_until  # noqa: E402
 
 IDLE_TARGET_PERCENT = 0.5
 
@@ -115,11 +114,7 @@ def measure_pcsxr(tool, tessil_exe, seconds, interval):
     home = tempfile.mkdtemp(prefix="pcsxr-watch-")
     server = emulator = None
     try:
-        with open(os.path.join(home, "xvfb.log"), "w") as xvfb_log:
-            server, display = start_xvfb(xvfb_log)
-        write_config(home, plugin_dir, interpreter=True)
-        with open(os.path.join(home, "pcsxr.log"), "w") as log:
-            emulator = start_pcsxr(pcsxr, home, display, [os.path.abspath(tessil_exe)], log)
+        server, emulator = start_headless(pcsxr, plugin_dir, home, tessil_exe)
         address = wait_until(lambda: emulator.poll() is None and ram_base(*marker_hits(emulator.pid)), 30)
         if not address:
             return {"not_run": "pcsxr showed no RAM within 30 s"}

@@ -8,6 +8,21 @@
 
 SearchNotes LastSearch;
 
+void WalkNotingHowFar(platform::DWORD pid) {
+  LastSearch.pid = pid;
+  try {
+    LastSearch.end = SearchNotOpened;  // what SearchFailed means from here on
+    ScanEmulatorMemory(pid);
+    LastSearch.end = SearchWalked;
+  } catch (SearchFailure) {
+  } catch (const std::exception& failure) {
+    LastSearch.end = SearchStopped;
+    LastSearch.failure = failure.what();
+  } catch (...) {
+    LastSearch.end = SearchStopped;
+  }
+}
+
 const char FoundByKernelAreaNote[] =
     "the RAM was found by the console's kernel area, as no marker program is running in the emulator";
 

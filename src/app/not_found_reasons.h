@@ -22,6 +22,10 @@ struct SearchNotes {
 };
 extern SearchNotes LastSearch;
 
+// Walks process `pid`, noting in LastSearch its PID and how far the walk
+// came: every failure in it ends the walk and nothing else.
+void WalkNotingHowFar(platform::DWORD pid);
+
 // What the 64-bit tools say, after the tool's name, where the RAM was found
 // by the console's kernel area.
 extern const char FoundByKernelAreaNote[];

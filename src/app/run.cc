@@ -25,20 +25,19 @@ bool RamFound = false;
 // was recorded until then, and LastSearch how far it came.
 void GuardedSearch() {
   LastSearch = SearchNotes();
+  platform::DWORD pid = 0;
   try {
     BuildMarkerWords();
-    LastSearch.pid = FindEmulatorProcess(Settings.EmulatorName);
-    if (LastSearch.pid == 0) throw SearchFailed;
-    LastSearch.end = SearchNotOpened;  // what SearchFailed means from here on
-    ScanEmulatorMemory(LastSearch.pid);
-    LastSearch.end = SearchWalked;
-  } catch (SearchFailure) {
+    pid = FindEmulatorProcess(Settings.EmulatorName);
   } catch (const std::exception& failure) {
     LastSearch.end = SearchStopped;
     LastSearch.failure = failure.what();
+    return;
   } catch (...) {
     LastSearch.end = SearchStopped;
+    return;
   }
+  if (pid != 0) WalkNotingHowFar(pid);
 }
 
 // Why the answer is 0, where the build says so, after the result line. The

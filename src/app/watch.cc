@@ -31,21 +31,10 @@ bool NamesAPid(const std::string& name) {
 Answer WalkCandidate(const Candidate& candidate) {
   ClearFoundSlots();
   LastSearch = SearchNotes();
-  LastSearch.pid = candidate.pid;
   LastChoice.chosenName = candidate.name;
   std::uint64_t started = 0;
   platform::GetProcessStartTime(candidate.pid, &started);
-  try {
-    LastSearch.end = SearchNotOpened;  // what SearchFailed means from here on
-    ScanEmulatorMemory(candidate.pid);
-    LastSearch.end = SearchWalked;
-  } catch (SearchFailure) {
-  } catch (const std::exception& failure) {
-    LastSearch.end = SearchStopped;
-    LastSearch.failure = failure.what();
-  } catch (...) {
-    LastSearch.end = SearchStopped;
-  }
+  WalkNotingHowFar(candidate.pid);
   Answer answer = AnswerOfLastSearch(Watch.EmulatorName);
   answer.startTime = started;
   return answer;

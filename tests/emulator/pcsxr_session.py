@@ -117,3 +117,18 @@ def wait_until(condition, timeout, interval=0.5):
         if result or time.monotonic() >= deadline:
             return result
         time.sleep(interval)
+
+
+def start_headless(pcsxr, plugin_dir, home, program):
+    """Xvfb, then pcsxr in its interpreter running `program` on its display,
+    with their logs in `home`, as the benchmarks run it: (server, emulator).
+    Where pcsxr can't be started, the server is stopped first."""
+    with open(os.path.join(home, "xvfb.log"), "w") as xvfb_log:
+        server, display = start_xvfb(xvfb_log)
+    try:
+        write_config(home, plugin_dir, interpreter=True)
+        with open(os.path.join(home, "pcsxr.log"), "w") as log:
+            return server, start_pcsxr(pcsxr, home, display, [os.path.abspath(program)], log)
+    except BaseException:
+        stop(server)
+        raise
