@@ -22,26 +22,37 @@ std::string FoldCase(const std::string& text) {
   return folded;
 }
 
+namespace {
+
+// Opens the process list and returns whether it has an entry, `entry` the
+// first that can be an emulator: Windows lists its idle process (PID 0)
+// first, which never is, not even for the name "0". Under Wine there is none:
+// there the first entry is the first program started in the prefix, often the
+// emulator. Starts LastChoice afresh, noting whether the list could be read.
+bool OpenProcessList(HANDLE& snapshot, PROCESSENTRY32& entry) {
+  snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  std::memset(&entry, 0, sizeof entry);
+  entry.dwSize = sizeof entry;
+  LastChoice = ProcessChoice();
+  LastChoice.listed = snapshot != InvalidHandleValue();
+  bool more = Process32First(snapshot, &entry) != FALSE;
+  if (more && entry.th32ProcessID == 0) more = Process32Next(snapshot, &entry) != FALSE;
+  return more;
+}
+
+}  // namespace
+
 DWORD FindEmulatorProcess(const std::string& emulatorName) {
   const DWORD ownPid = GetCurrentProcessId();
   const std::string wanted = TrimBlanks(emulatorName);
   const std::string wantedLower = FoldCase(wanted);
 
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  HANDLE snapshot = nullptr;
   PROCESSENTRY32 entry;
-  std::memset(&entry, 0, sizeof entry);
-  entry.dwSize = sizeof entry;
-  LastChoice = ProcessChoice();
-  LastChoice.listed = snapshot != InvalidHandleValue();
   DWORD selected = 0;
   DWORD lastPid = 0;
   std::string lastName;
-  // Windows lists its idle process (PID 0) first, which is never an emulator,
-  // not even for the name "0". Under Wine there is none: there the first
-  // entry is the first program started in the prefix, often the emulator.
-  bool more = Process32First(snapshot, &entry) != FALSE;
-  if (more && entry.th32ProcessID == 0) more = Process32Next(snapshot, &entry) != FALSE;
-  for (; more; more = Process32Next(snapshot, &entry) != FALSE) {
+  for (bool more = OpenProcessList(snapshot, entry); more; more = Process32Next(snapshot, &entry) != FALSE) {
     // Neither the tool nor what was started for it (the console host that
     // Windows creates for a console program) is ever the emulator; such a
     // child, listed after the tool, would otherwise be the default choice.
@@ -73,17 +84,11 @@ DWORD FindEmulatorProcess(const std::string& emulatorName) {
 std::vector<Candidate> WatchCandidates(const std::string& emulatorName) {
   const DWORD ownPid = GetCurrentProcessId();
   const std::string wanted = TrimBlanks(emulatorName);
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  HANDLE snapshot = nullptr;
   PROCESSENTRY32 entry;
-  std::memset(&entry, 0, sizeof entry);
-  entry.dwSize = sizeof entry;
-  LastChoice = ProcessChoice();
-  LastChoice.listed = snapshot != InvalidHandleValue();
   std::vector<Candidate> exact;
   std::vector<Candidate> loose;
-  bool more = Process32First(snapshot, &entry) != FALSE;
-  if (more && entry.th32ProcessID == 0) more = Process32Next(snapshot, &entry) != FALSE;
-  for (; more; more = Process32Next(snapshot, &entry) != FALSE) {
+  for (bool more = OpenProcessList(snapshot, entry); more; more = Process32Next(snapshot, &entry) != FALSE) {
     if (entry.th32ProcessID == ownPid || entry.th32ParentProcessID == ownPid) continue;
     const Candidate listed = {entry.th32ProcessID,
                               std::string(entry.szExeFile, strnlen(entry.szExeFile, sizeof entry.szExeFile))};
