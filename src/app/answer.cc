@@ -1,7 +1,7 @@
 #include "app/answer.h"
 
 #include "app/not_found_reasons.h"
-#include "locator/kernel_area.h"
+#include "locator/kernel_search.h"
 #include "locator/memory_scan.h"
 #include "platform/address_width.h"
 #include "process/process_finder.h"
@@ -10,13 +10,9 @@ Answer AnswerOfLastSearch(const std::string& emulatorName) {
   Answer answer;
   answer.pid = LastSearch.pid;
   answer.name = LastChoice.chosenName;
-  answer.found = EvaluateRamBase(FoundSlots, answer.address);
-  // The walk looks for the kernel area only where no marker was seen.
-  if (!answer.found && KernelAreaSearch.found) {
-    answer.found = true;
-    answer.address = KernelAreaSearch.ramBase;
-    answer.foundBy = FoundByKernelArea;
-  }
+  bool byKernelArea = false;
+  answer.found = EvaluateRamOfWalk(answer.address, byKernelArea);
+  answer.foundBy = byKernelArea ? FoundByKernelArea : FoundByMarkers;
   answer.shortCopies = LastWalk.shortCopies;
   if (answer.found) {
     answer.views = LastWalk.ramViews.empty() ? std::vector<Address>{answer.address} : LastWalk.ramViews;

@@ -1,5 +1,6 @@
 #include "app/help_text.h"
 
+#include <initializer_list>
 #include <iterator>
 
 #include "platform/address_width.h"
@@ -7,9 +8,19 @@
 
 namespace {
 
+// How the "type" switch writes the address: the same lines in every tool's help.
+const char* const TypeSwitchLines[] = {
+    "\"type\" = /0 for decimal, others for hexadecimal:",
+    " = /1 will add zeroes at beginning to make 8 digits;",
+    " = /2 will add 0x and zeroes; [default]",
+    " = /3 will add $ and zeroes;",
+    " = /4 will add \"h\" at the end and zeroes;",
+    " Use /-1, /-2, /-3, /-4 accordingly to NOT add leading zeroes.",
+};
+
 // Mirvane.exe's text, as it always was.
-const std::vector<std::string>& ThirtyTwoBitLines() {
-  static const std::vector<std::string> lines = {
+std::vector<std::string> ThirtyTwoBitLines() {
+  std::vector<std::string> lines = {
       "",
       "Mirvane v1.0, Brenlow_Works!",
       "A tool for getting real address of game RAM from",
@@ -23,32 +34,25 @@ const std::vector<std::string>& ThirtyTwoBitLines() {
       "Mirvane.exe [name | pid] [/type]",
       "\"name/pid\" = executable name or processID of emulator.",
       "                   (default is the last created process)",
-      "\"type\" = /0 for decimal, others for hexadecimal:",
-      " = /1 will add zeroes at beginning to make 8 digits;",
-      " = /2 will add 0x and zeroes; [default]",
-      " = /3 will add $ and zeroes;",
-      " = /4 will add \"h\" at the end and zeroes;",
-      " Use /-1, /-2, /-3, /-4 accordingly to NOT add leading zeroes.",
-      "",
-      "Program will print result to the standard output,",
-      "Result will be zero if game RAM is not found.",
-      "Also, result is returned as the program exit code (%errorlevel%)",
   };
+  lines.insert(lines.end(), std::begin(TypeSwitchLines), std::end(TypeSwitchLines));
+  for (const char* line : {"", "Program will print result to the standard output,",
+                           "Result will be zero if game RAM is not found.",
+                           "Also, result is returned as the program exit code (%errorlevel%)"})
+    lines.push_back(line);
   return lines;
 }
 
 // The lines every 64-bit tool shows about the type and the options.
 void AddOptionLines(std::vector<std::string>& lines) {
-  const char* const options[] = {
+  const char* const names[] = {
       "\"name/pid\" = executable name or process ID of the emulator.",
       "                   (default is the last created process;",
       "                    with --watch, the newest one that holds the RAM)",
-      "\"type\" = /0 for decimal, others for hexadecimal:",
-      " = /1 will add zeroes at beginning to make 8 digits;",
-      " = /2 will add 0x and zeroes; [default]",
-      " = /3 will add $ and zeroes;",
-      " = /4 will add \"h\" at the end and zeroes;",
-      " Use /-1, /-2, /-3, /-4 accordingly to NOT add leading zeroes.",
+  };
+  lines.insert(lines.end(), std::begin(names), std::end(names));
+  lines.insert(lines.end(), std::begin(TypeSwitchLines), std::end(TypeSwitchLines));
+  const char* const options[] = {
       "--watch = keep running: print the answer when first known and again",
       "          each time it changes (found, lost, moved, another process).",
       "          Ctrl+C ends it; with a pid it also ends when that process ends.",

@@ -26,6 +26,10 @@ void WalkNotingHowFar(platform::DWORD pid) {
 const char FoundByKernelAreaNote[] =
     "the RAM was found by the console's kernel area, as no marker program is running in the emulator";
 
+std::string FoundByKernelAreaLine() {
+  return platform::ToolName() + ": " + FoundByKernelAreaNote + platform::LineEnd();
+}
+
 namespace {
 
 // Names come from the command line and the process list: each is shown on

@@ -29,6 +29,8 @@ void WalkNotingHowFar(platform::DWORD pid);
 // What the 64-bit tools say, after the tool's name, where the RAM was found
 // by the console's kernel area.
 extern const char FoundByKernelAreaNote[];
+// That note as the line standard error gets, the tool's name before it.
+std::string FoundByKernelAreaLine();
 
 // The reason lines, without line ends, for a run that asked for
 // `emulatorName` and found nothing.

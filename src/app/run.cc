@@ -7,7 +7,7 @@
 #include "app/not_found_reasons.h"
 #include "app/result_format.h"
 #include "app/watch.h"
-#include "locator/kernel_area.h"
+#include "locator/kernel_search.h"
 #include "locator/markers.h"
 #include "locator/memory_scan.h"
 #include "platform/console.h"
@@ -57,7 +57,7 @@ void ExplainNotFound() {
 // that no marker program was running.
 void NoteFoundByKernelArea() {
   try {
-    platform::WriteStandardError(platform::ToolName() + ": " + FoundByKernelAreaNote + platform::LineEnd());
+    platform::WriteStandardError(FoundByKernelAreaLine());
   } catch (...) {
   }
 }
@@ -101,13 +101,8 @@ int RunMirvane(const std::vector<std::string>& arguments) {
     ClearFoundSlots();
     stage = "searching";
     GuardedSearch();
-    RamFound = EvaluateRamBase(FoundSlots, RamBase);
-    // The walk looks for the kernel area only where no marker was seen.
-    const bool byKernelArea = !RamFound && KernelAreaSearch.found;
-    if (byKernelArea) {
-      RamFound = true;
-      RamBase = KernelAreaSearch.ramBase;
-    }
+    bool byKernelArea = false;
+    RamFound = EvaluateRamOfWalk(RamBase, byKernelArea);
     stage = "writing the result line";
     WriteOutputLine(Settings.Json ? AnswerJson(AnswerOfLastSearch(Settings.EmulatorName), Settings.OutputType)
                                   : FormatResult(RamBase, Settings.OutputType));

@@ -83,8 +83,7 @@ void Show(const Answer& answer) {
   FlushOutput();
   std::string text;
   for (const std::string& reason : answer.reasons) text += reason + platform::LineEnd();
-  if (answer.found && answer.foundBy == FoundByKernelArea)
-    text = platform::ToolName() + ": " + FoundByKernelAreaNote + platform::LineEnd();
+  if (answer.found && answer.foundBy == FoundByKernelArea) text = FoundByKernelAreaLine();
   if (!text.empty()) platform::WriteStandardError(text);
 }
 

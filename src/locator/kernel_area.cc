@@ -6,11 +6,6 @@ KernelAreaRecord KernelAreaSearch;
 
 namespace {
 
-std::uint32_t WordAt(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // A word-aligned address in the kernel's 64 KiB, past the vectors, in one of
 // the segments that show the RAM.
 bool IsKernelAddress(std::uint32_t address) {

@@ -12,8 +12,7 @@ bool ReadWord(HANDLE handle, Address address, std::uint32_t& word) {
   unsigned char bytes[4];
   SIZE_T bytesRead = 0;
   ReadProcessMemory(handle, address, bytes, sizeof bytes, &bytesRead);
-  word = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+  word = WordAt(bytes);
   return bytesRead == sizeof bytes;
 }
 
@@ -33,6 +32,16 @@ bool KernelAreaAt(HANDLE handle, Address ramBase) {
   return ReadWord(handle, ramBase + CurrentThreadPointerAt(head), current) &&
          CurrentThreadIsABlock(head, current) && ReadWord(handle, ramBase + KernelPhysical(current), state) &&
          state == ThreadInUse && AccessibleThroughout(handle, ramBase, MainRamSize, ReadableProtections);
+}
+
+bool EvaluateRamOfWalk(Address& ramBase, bool& byKernelArea) {
+  byKernelArea = false;
+  if (EvaluateRamBase(FoundSlots, ramBase)) return true;
+  // The walk looks for the kernel area only where no marker was seen.
+  if (!KernelAreaSearch.found) return false;
+  byKernelArea = true;
+  ramBase = KernelAreaSearch.ramBase;
+  return true;
 }
 
 void FindRamByKernelArea(HANDLE handle) {

@@ -11,5 +11,9 @@
 // markers alone (platform/address_width.h).
 void FindRamByKernelArea(platform::HANDLE handle);
 
+// Whether the last walk found the RAM, and where: by its markers, or where no
+// marker was seen, by the kernel area (`byKernelArea`).
+bool EvaluateRamOfWalk(Address& ramBase, bool& byKernelArea);
+
 // Whether the target holds a running game's kernel area in a RAM at `ramBase`.
 bool KernelAreaAt(platform::HANDLE handle, Address ramBase);

@@ -21,10 +21,7 @@ int SightingCounts[LastMarkerIndex + 1];
 void BuildMarkerWords() {
   for (int m = 0; m <= LastMarkerIndex; ++m) {
     for (int k = 0; k < 4; ++k) {
-      const unsigned char* bytes = reinterpret_cast<const unsigned char*>(MarkerTable[m]) + 4 * k;
-      MarkerWords[m][k] = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-                          static_cast<std::uint32_t>(bytes[2]) << 16 |
-                          static_cast<std::uint32_t>(bytes[3]) << 24;
+      MarkerWords[m][k] = WordAt(reinterpret_cast<const unsigned char*>(MarkerTable[m]) + 4 * k);
     }
   }
   // Markers may share a first word; the scan compares each block with each one once.

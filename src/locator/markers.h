@@ -21,6 +21,13 @@ const Address NotSeen = platform::ZeroIsAnAddress ? AmbiguousHit - 1 : 0;
 
 extern const char MarkerTable[MarkerCount][MarkerLength + 1];
 
+// The little-endian word of the 4 bytes at `p`: the word form of the markers,
+// and of the console's memory, whatever the host's byte order.
+inline std::uint32_t WordAt(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
 // MarkerWords[m][k]: bytes 4k..4k+3 of marker m as a little-endian word.
 extern std::uint32_t MarkerWords[MarkerCount][4];
 

@@ -142,12 +142,6 @@ bool ReadPiece(HANDLE handle, const ReadRun& run, SIZE_T done, const PiecePart* 
   // Reset for every read, so a read that fails without a count never passes for a full one.
   SIZE_T bytesRead = 0;
   SIZE_T wanted = 0;
-  if (count == 1) {
-    wanted = parts[0].to - parts[0].from;
-    ReadProcessMemory(handle, run.base + parts[0].from, pieceStart + (parts[0].from - done), wanted,
-                      &bytesRead);
-    return bytesRead == wanted;
-  }
   MEMORY_STRETCH stretches[MostPartsPerPiece];
   for (int i = 0; i < count; ++i) {
     if (i > 0) std::memset(pieceStart + (parts[i - 1].to - done), 0, parts[i].from - parts[i - 1].to);

@@ -21,11 +21,6 @@ namespace {
 // first words all lie in the block.
 const std::size_t BlockBytes = 128;
 
-std::uint32_t WordAt(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // Tries every searched marker at one offset, in marker order (a marker is
 // left at its first unequal word), then the kernel's exception vector where
 // the build looks for it. `size`: the copy's.

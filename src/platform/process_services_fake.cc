@@ -73,7 +73,7 @@ struct FakeSystem {
 };
 
 FakeSystem System;
-int ProcessHandleTag;
+int ProcessHandleTag;  // its address is the one process handle
 
 // A watching run's world over time: each scene is the whole system, shown for
 // some waits; a wait after the last scene's asks the run to stop.
@@ -87,7 +87,7 @@ size_t SceneShown = 0;
 int WaitsInScene = 0;
 bool PlayingScenes = false;
 std::uint64_t Clock = 0;
-std::vector<platform::DWORD> Waits;  // its address is the one process handle
+std::vector<platform::DWORD> Waits;  // the waits asked, in order
 
 FakeRegion* RegionHolding(platform::ULONG_PTR address) {
   for (FakeRegion& r : System.regions) {

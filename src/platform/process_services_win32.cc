@@ -107,8 +107,9 @@ BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer,
   return ok;
 }
 
-// Windows has no call for it: one read a stretch. The walk asks only where
-// the system tells touched pages, which Windows never does.
+// Windows has no call for it: one read a stretch. As Windows never tells
+// touched pages, the walk asks for one stretch a piece (a region, for the
+// 32-bit tool).
 BOOL ReadProcessMemoryStretches(HANDLE hProcess, const MEMORY_STRETCH* stretches, int count,
                                 SIZE_T* lpNumberOfBytesRead) {
   return ReadStretchesOneByOne(hProcess, stretches, count, lpNumberOfBytesRead);

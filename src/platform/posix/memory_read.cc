@@ -16,6 +16,7 @@
 #include <climits>
 
 #include "platform/posix/internal.h"
+#include "platform/stretches_one_by_one.h"
 
 namespace platform {
 namespace {
@@ -78,21 +79,20 @@ std::size_t CopyWithProcMem(posix::HandleRecord& process, std::uint64_t base, ch
   return done;
 }
 
-// Copies the stretches from `first` on with one process_vm_readv, as far as
-// it goes (at most MostStretchesPerCall of them, each below LargestTransfer).
+// Copies the `count` stretches (at most MostStretchesPerCall) with one
+// process_vm_readv, as far as it goes.
 std::size_t CopyStretchesWithVmRead(const posix::HandleRecord& process, const MEMORY_STRETCH* stretches,
                                     int count, bool& refused) {
   iovec local[MostStretchesPerCall];
   iovec remote[MostStretchesPerCall];
-  const int used = std::min(count, MostStretchesPerCall);
-  for (int i = 0; i < used; ++i) {
+  const unsigned long used = static_cast<unsigned long>(count);
+  for (int i = 0; i < count; ++i) {
     local[i] = {stretches[i].buffer, static_cast<std::size_t>(stretches[i].size)};
     remote[i] = {reinterpret_cast<void*>(static_cast<std::uintptr_t>(stretches[i].base)),
                  static_cast<std::size_t>(stretches[i].size)};
   }
   for (;;) {
-    const ssize_t copied = process_vm_readv(process.pid, local, static_cast<unsigned long>(used), remote,
-                                            static_cast<unsigned long>(used), 0);
+    const ssize_t copied = process_vm_readv(process.pid, local, used, remote, used, 0);
     if (copied < 0 && errno == EINTR) continue;
     refused = copied < 0 && (errno == EPERM || errno == ENOSYS);
     return copied < 0 ? 0 : static_cast<std::size_t>(copied);
@@ -101,53 +101,26 @@ std::size_t CopyStretchesWithVmRead(const posix::HandleRecord& process, const ME
 
 }  // namespace
 
+// One call takes at most MostStretchesPerCall stretches, each in the address
+// space and below the largest transfer. Where it can't be had, or comes back
+// short, each stretch is read as ReadProcessMemory reads it, which tells where
+// the reading stops (a short one is rare: the run it belongs to is dropped).
 BOOL ReadProcessMemoryStretches(HANDLE hProcess, const MEMORY_STRETCH* stretches, int count,
                                 SIZE_T* lpNumberOfBytesRead) {
-  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
   posix::HandleRecord* process = posix::FindLiveHandle(hProcess, posix::ProcessHandle);
-  if (process == nullptr || stretches == nullptr || count < 0) return FALSE;
-  SIZE_T total = 0;
-  bool whole = true;
-  bool simple = true;  // every stretch is one the scattered call can take, and lies in the address space
-  for (int i = 0; i < count; ++i) {
-    simple = simple && stretches[i].size < LargestTransfer && stretches[i].base < posix::AddressSpaceEnd &&
-             stretches[i].size <= posix::AddressSpaceEnd - stretches[i].base;
+  bool oneCall = process != nullptr && stretches != nullptr && count >= 0 && count <= MostStretchesPerCall;
+  std::size_t wanted = 0;
+  for (int i = 0; oneCall && i < count; ++i) {
+    oneCall = stretches[i].size < LargestTransfer && stretches[i].base < posix::AddressSpaceEnd &&
+              stretches[i].size <= posix::AddressSpaceEnd - stretches[i].base;
+    wanted += static_cast<std::size_t>(stretches[i].size);
   }
-  for (int done = 0; done < count && whole;) {
-    // Where the scattered call can't be had, or comes back short, each stretch is read alone.
-    bool refused = !simple;
-    std::size_t copied =
-        simple ? CopyStretchesWithVmRead(*process, stretches + done, count - done, refused) : 0;
-    const int first = done;
-    const int used = std::min(count - first, MostStretchesPerCall);
-    for (int i = first; i < first + used && !refused; ++i) {
-      if (copied < stretches[i].size) {
-        // Short inside this stretch: the rest of it the usual way, which tells where it stops.
-        SIZE_T rest = 0;
-        unsigned char* const buffer = static_cast<unsigned char*>(stretches[i].buffer);
-        ReadProcessMemory(hProcess, stretches[i].base + copied, buffer + copied, stretches[i].size - copied,
-                          &rest);
-        total += copied + rest;
-        whole = copied + rest == stretches[i].size;
-        done = i + 1;
-        copied = 0;
-        break;
-      }
-      copied -= static_cast<std::size_t>(stretches[i].size);
-      total += stretches[i].size;
-      done = i + 1;
-    }
-    if (refused) {
-      for (; done < count && whole; ++done) {
-        SIZE_T one = 0;
-        whole = ReadProcessMemory(hProcess, stretches[done].base, stretches[done].buffer,
-                                  stretches[done].size, &one) != FALSE;
-        total += one;
-      }
-    }
+  bool refused = true;
+  if (oneCall && CopyStretchesWithVmRead(*process, stretches, count, refused) == wanted && !refused) {
+    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = static_cast<SIZE_T>(wanted);
+    return TRUE;
   }
-  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = total;
-  return whole ? TRUE : FALSE;
+  return ReadStretchesOneByOne(hProcess, stretches, count, lpNumberOfBytesRead);
 }
 
 BOOL ReadProcessMemory(HANDLE hProcess, ULONG_PTR lpBaseAddress, void* lpBuffer, SIZE_T nSize,
