@@ -192,7 +192,7 @@ def run_wine_command(command, env):
                               env=env)
     except subprocess.TimeoutExpired:
         return None
-    return done.stdout, done.stderr, done.returncode
+    return done.stdout, e2e.without_loader_noise(done.stderr), done.returncode
 
 
 def run_wine(wine, tool, launcher, scratch, explains):
